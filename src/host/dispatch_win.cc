@@ -1,0 +1,95 @@
+// The library's one entry point. Every host service arrives here with a
+// RequestRecord; a host error raised by a library function unwinds back to
+// the innermost call of the thread, and nothing is ever thrown into the host.
+#include <windows.h>
+
+#include "host/host_services_win.h"
+#include "host/layouts.h"
+#include "host/thread_context_win.h"
+
+namespace zanvor {
+const LibraryTable* GetLibraryTable();  // commands/library_table_win.cc
+}
+
+namespace {
+
+using zanvor::RequestRecord;
+using LibraryEntry = void(__fastcall*)(void*);
+using TwoArgEntry = void(__fastcall*)(uint32_t, uint32_t);
+using TwoArgResultEntry = uint32_t(__fastcall*)(uint32_t, void*);
+
+uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+template <typename F>
+F AsFunction(uint32_t address) {
+  return reinterpret_cast<F>(static_cast<uintptr_t>(address));
+}
+
+void Act(zanvor::ThreadContext* context, RequestRecord* record) {
+  using namespace zanvor;
+  void* parameters = reinterpret_cast<uint8_t*>(record) + kParameterBlockOffset;
+  switch (record->dispatchCode) {
+    case kDispatchInit:
+      context->hostCallback = AsFunction<HostCallback>(record->function);
+      context->handleTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->data));
+      context->slotTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->extra));
+      record->data = Address(GetLibraryTable());
+      record->extra = kLibraryTableExtra;
+      break;
+    case kDispatchLibraryTable:
+      record->data = Address(GetLibraryTable());
+      record->extra = kLibraryTableExtra;
+      break;
+    case kDispatchCall:
+      AsFunction<LibraryEntry>(record->function)(parameters);
+      break;
+    case kDispatchCallTwo:
+      AsFunction<TwoArgEntry>(record->function)(record->data, record->extra);
+      break;
+    case kDispatchCallTwoResult: {
+      const uint32_t result =
+          AsFunction<TwoArgResultEntry>(record->function)(record->data, parameters);
+      record->data = result;  // not reached when the function raised an error
+      break;
+    }
+    case kDispatchAllocHandle:
+      record->data = ThreadValueHandles().AllocValueHandle(record->data,
+                                                           static_cast<uint16_t>(record->extra));
+      break;
+    case kDispatchFreeHandle:
+      ThreadValueHandles().FreeValueHandle(record->data);
+      break;
+    case kDispatchHandleData:
+      record->data = Address(ThreadValueHandles().ValueHandleData(record->data));
+      break;
+    case kDispatchAllocSlot:
+      record->data = ThreadValueHandles().AllocSlot(record->data);
+      break;
+    case kDispatchFreeSlot:
+      ThreadValueHandles().FreeSlot(record->data);
+      break;
+    case kDispatchSlotValue:
+      record->data = ThreadValueHandles().SlotValue(record->data);
+      break;
+    default:
+      break;  // unknown codes leave the record as it is
+  }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) uint32_t __fastcall DispatchAPI(RequestRecord* record) {
+  zanvor::ThreadContext* context = zanvor::CurrentThreadContext();
+  if (context == nullptr || record == nullptr) return 0;  // no heap left: nothing we can do
+  ++context->escapeDepth;
+  try {
+    Act(context, record);
+  } catch (const zanvor::HostErrorRaised&) {
+    // The host has recorded the error; the function ended here.
+  } catch (...) {
+    // Our own failures (out of memory, mostly) must not reach the host's
+    // frames; the function simply ends without a result.
+  }
+  --context->escapeDepth;
+  return 0;
+}

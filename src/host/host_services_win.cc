@@ -1,0 +1,96 @@
+#include "host/host_services_win.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "host/global_memory_win.h"
+#include "host/thread_context_win.h"
+
+namespace zanvor {
+namespace {
+
+GlobalBlockMemory globalMemory;
+
+uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// Requests 83 and 84 end the running function: once the host has recorded
+// the error, unwind to the innermost DispatchAPI call. Outside any call (or
+// below a foreign frame) there is nothing to unwind to, so just return.
+void EscapeIfActive() {
+  ThreadContext* context = CurrentThreadContext();
+  if (context != nullptr && context->escapeDepth > 0) throw HostErrorRaised{};
+}
+
+}  // namespace
+
+uint32_t SendHostRequest(uint32_t number, uint32_t data, uint32_t extra) {
+  ThreadContext* context = CurrentThreadContext();
+  if (context == nullptr || context->hostCallback == nullptr) return 0;
+  RequestRecord record{};
+  record.data = data;
+  record.extra = extra;
+  record.hostRequest = number;
+  record.dispatchCode = 0;
+  context->hostCallback(&record);
+  return record.data;
+}
+
+void RaiseErrorText(const std::string& text) {
+  SendHostRequest(kRequestRaiseErrorText, Address(text.c_str()));
+  EscapeIfActive();
+  throw HostErrorRaised{};  // unreachable in practice: callers are host calls
+}
+
+void RaiseErrorNumber(uint32_t number) {
+  SendHostRequest(kRequestRaiseErrorNumber, number);
+  EscapeIfActive();
+  throw HostErrorRaised{};
+}
+
+void ExecuteCommand(const std::string& command) {
+  SendHostRequest(kRequestExecuteCommand, Address(command.c_str()));
+}
+
+void ReturnString(const std::string& text) {
+  ValueHandles handles = ThreadValueHandles();
+  const uint32_t length = static_cast<uint32_t>(strlen(text.c_str()));
+  const uint32_t handle = handles.AllocValueHandle(length + 1, kResultHeaderWord);
+  if (handle == 0) return;
+  uint8_t* data = handles.ValueHandleData(handle);
+  if (data == nullptr) return;
+  memcpy(data, text.c_str(), length + 1);
+  HostValue value{};
+  value.valueType = 'H';
+  value.zero2 = 0;
+  value.textLength = length;
+  value.textHandle = handle;
+  SendHostRequest(kRequestReturnValue, Address(&value));
+}
+
+uint32_t GetHostWindowId() { return SendHostRequest(kRequestGetHostWindowId, 0, 1); }
+
+uint32_t GetWindowHandle(uint32_t windowId) {
+  return SendHostRequest(kRequestGetWindowHandle, windowId);
+}
+
+void ShowErrorBox(const std::string& message) {
+  // The message goes in unchanged: apostrophes are not doubled.
+  ExecuteCommand("MessageBox('" + message + "','Zanvor error', 16)");
+}
+
+ValueHandles ThreadValueHandles() {
+  ThreadContext* context = CurrentThreadContext();
+  return ValueHandles(globalMemory, context ? context->handleTable : nullptr,
+                      context ? context->slotTable : nullptr);
+}
+
+std::string TerminatedParameter(void* parameterBlock, int index) {
+  ValueHandles handles = ThreadValueHandles();
+  const HostValue* parameter = ParameterAt(parameterBlock, index);
+  if (!handles.TerminateParameter(*parameter)) RaiseErrorNumber(kParameterGrowError);
+  const uint8_t* data = handles.ValueHandleData(parameter->textHandle);
+  return data ? std::string(reinterpret_cast<const char*>(data)) : std::string();
+}
+
+}  // namespace zanvor
