@@ -3,6 +3,8 @@
 #ifndef ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 #define ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 
+#include <windows.h>
+
 #include "commands/instance_protocol.h"
 
 namespace zanvor {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -110,6 +111,8 @@ class DispatchTest : public ::testing::Test {
     ASSERT_NE(dispatch_, nullptr);
   }
 
+
+ public:
   uint32_t Code(uint32_t code, uint32_t data = 0, uint32_t extra = 0, uint32_t function = 0) {
     Call call;
     call.record.dispatchCode = code;
@@ -280,25 +283,20 @@ TEST_F(DispatchTest, AnErrorInANestedCallEndsOnlyTheInnerFunction) {
 TEST_F(DispatchTest, EachThreadKeepsItsOwnCallbackAndTables) {
   Init();
   HostTables other;
-  struct Args { HostTables* tables; uint32_t handle; } args{&other, 0};
-  HANDLE thread = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
-    auto* a = static_cast<Args*>(p);
+  uint32_t handle = 0;
+  std::thread([&other, &handle] {
     Call call;
     call.record.dispatchCode = kDispatchInit;
-    call.record.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(a->tables->handles()));
-    call.record.extra = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(a->tables->slots()));
+    call.record.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(other.handles()));
+    call.record.extra = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(other.slots()));
     dispatch_(&call.record);
     Call alloc;
     alloc.record.dispatchCode = kDispatchAllocHandle;
     alloc.record.data = 4;
     dispatch_(&alloc.record);
-    a->handle = alloc.record.data;
-    return 0;
-  }, &args, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  EXPECT_EQ(args.handle, 1u);
+    handle = alloc.record.data;
+  }).join();
+  EXPECT_EQ(handle, 1u);
   EXPECT_NE(other.Block(1), 0u);
   EXPECT_EQ(tables.Block(1), 0u);  // this thread's table was not touched
   EXPECT_EQ(Code(kDispatchAllocHandle, 4), 1u);
