@@ -14,9 +14,9 @@ namespace {
 // every instance of the machine uses for subscription names.
 int CompareNames(const char* a, const char* b) { return lstrcmpA(a, b); }
 
-bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
-
 }  // namespace
+
+bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 uint32_t WindowValue(HWND window) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));

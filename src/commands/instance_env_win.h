@@ -23,6 +23,9 @@ class WinInstanceEnv final : public InstanceEnv {
 // This process's instance: its protocol state and tables.
 InstanceProtocol& Protocol();
 
+// The ANSI code page's lead bytes, for the multibyte-aware searches.
+bool IsLeadByte(uint8_t byte);
+
 uint32_t WindowValue(HWND window);
 HWND AsWindow(uint32_t value);
 

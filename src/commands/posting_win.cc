@@ -21,10 +21,8 @@ namespace {
 std::string CheckedPostText(void* parameters) {
   const std::string name = TerminatedParameter(parameters, 1);
   const std::string message = TerminatedParameter(parameters, 2);
-  std::string error = CheckSubscriptionName(name);
-  if (!error.empty()) RaiseErrorText(error);
   std::string text;
-  error = CheckPostText(name, message, &text);
+  const std::string error = CheckPostText(name, message, &text, IsLeadByte);
   if (!error.empty()) RaiseErrorText(error);
   return text;
 }

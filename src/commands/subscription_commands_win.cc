@@ -20,7 +20,7 @@ void __fastcall SUBSCRIBE(void* parameters) {
   const std::string name = TerminatedParameter(parameters, 1);
   const std::string handler = TerminatedParameter(parameters, 2);
   CheckName(name);
-  const std::string error = CheckHandler(handler);
+  const std::string error = CheckHandler(handler, IsLeadByte);
   if (!error.empty()) RaiseErrorText(error);
   Protocol().Subscribe(name, handler);
 }

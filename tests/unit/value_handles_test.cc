@@ -1,6 +1,8 @@
 #include "host/value_handles.h"
 
+#include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "gtest/gtest.h"

@@ -1,0 +1,84 @@
+#include "commands/handler_command.h"
+
+#include <algorithm>
+
+namespace zanvor {
+namespace {
+
+bool IsCutByte(char c) { return c == '"' || c == '\r' || c == '\n'; }
+
+const char* CutByteExpression(char c) {
+  switch (c) {
+    case '"':
+      return "CHR(34)";
+    case '\r':
+      return "CHR(13)";
+    default:
+      return "CHR(10)";
+  }
+}
+
+void AppendPart(const std::string& part, std::string* expression) {
+  if (!expression->empty()) expression->push_back('+');
+  expression->append(part);
+}
+
+// The length of the next literal taken from run[begin..end): at most
+// kMaxHostLiteral bytes, shortened by one when that would cut a double-byte
+// character in two (the host might read the closing quote as its trail byte).
+size_t LiteralLength(const std::string& run, size_t begin, size_t end, LeadByteTest isLeadByte) {
+  const size_t length = std::min(kMaxHostLiteral, end - begin);
+  if (isLeadByte == nullptr || begin + length == end) return length;
+  size_t i = begin;
+  size_t lastStart = begin;
+  while (i < begin + length) {
+    lastStart = i;
+    const bool lead = i + 1 < end && isLeadByte(static_cast<uint8_t>(run[i]));
+    i += lead ? 2 : 1;
+  }
+  return i > begin + length ? lastStart - begin : length;
+}
+
+void AppendRun(const std::string& message, size_t begin, size_t end, LeadByteTest isLeadByte,
+               std::string* expression) {
+  while (begin < end) {
+    const size_t length = LiteralLength(message, begin, end, isLeadByte);
+    AppendPart('"' + message.substr(begin, length) + '"', expression);
+    begin += length;
+  }
+}
+
+}  // namespace
+
+std::string HostStringExpression(const std::string& message, LeadByteTest isLeadByte) {
+  bool plain = message.size() <= kMaxHostLiteral;
+  for (const char c : message) plain = plain && !IsCutByte(c);
+  if (plain) return '"' + message + '"';
+
+  // The cut happens at every double quote, CR and LF byte, also right after
+  // a lead byte: left inside a literal, such a byte would end it or break
+  // the command line whatever the code page makes of it.
+  std::string expression;
+  size_t runStart = 0;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (!IsCutByte(message[i])) continue;
+    AppendRun(message, runStart, i, isLeadByte, &expression);
+    AppendPart(CutByteExpression(message[i]), &expression);
+    runStart = i + 1;
+  }
+  AppendRun(message, runStart, message.size(), isLeadByte, &expression);
+  return expression;
+}
+
+bool BuildHandlerCommand(const std::string& handler, const std::string& message,
+                         std::string* command, LeadByteTest isLeadByte) {
+  if (handler.empty()) return false;
+  const std::string keyword = kMessageKeyword;
+  const size_t at = FindMultibyte(handler, keyword, isLeadByte);
+  if (at == std::string::npos) return false;
+  *command = handler.substr(0, at) + HostStringExpression(message, isLeadByte) +
+             handler.substr(at + keyword.size());
+  return true;
+}
+
+}  // namespace zanvor

@@ -1,0 +1,121 @@
+// The instance protocol of one instance: electing and finding the machine's
+// server instance, registering subscriber windows with it, fanning texts out
+// from it and running this instance's handlers. Portable: the Windows side
+// supplies an InstanceEnv, feeds every InstanceMessage to OnInstanceMessage
+// and calls the command entry points. Everything runs on the host's main
+// thread; nothing is locked.
+//
+// Texts delivered with DeliverText and PostLocalText carry TextCheck(text) in
+// lParam. A receiver drops a text whose check does not match what it read
+// (the ring wrapped over it); lParam 0, as older instances send, is taken
+// unchecked.
+//
+// Operations may throw std::bad_alloc; the window procedure, the timer and
+// the host entry points must not let it escape.
+#ifndef ZANVOR_COMMANDS_INSTANCE_PROTOCOL_H_
+#define ZANVOR_COMMANDS_INSTANCE_PROTOCOL_H_
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands/multibyte_search.h"
+#include "registry/instance_codes.h"
+#include "registry/subscription_table.h"
+
+namespace zanvor {
+
+constexpr char kTableFullText[] = "Cannot create another subscription.";
+
+// What one instance needs from its machine and its host.
+class InstanceEnv {
+ public:
+  virtual ~InstanceEnv() = default;
+  // Ring store of text + NUL; its position, or 0 on failure.
+  virtual uint16_t StoreText(const std::string& text) = 0;
+  // The text at `position`, or "" on any failure.
+  virtual std::string ReadText(uint16_t position) = 0;
+  // Posts InstanceMessage to one window.
+  virtual PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) = 0;
+  // Posts InstanceMessage to every top-level window, this instance's too.
+  virtual void Broadcast(uint32_t wParam, uint32_t lParam) = 0;
+  // The machine half of the server claim (mutex, mailslot, timer): true when
+  // the role is won or already held.
+  virtual bool ClaimServerRole() = 0;
+  virtual void ExecuteCommand(const std::string& command) = 0;
+  virtual void ShowErrorBox(const std::string& text) = 0;
+};
+
+class InstanceProtocol : private SubscriptionLink {
+ public:
+  // REQUIRES: env outlives the protocol.
+  explicit InstanceProtocol(InstanceEnv& env, SubscriptionTables::NameCompare compare = std::strcmp,
+                            LeadByteTest isLeadByte = nullptr);
+  InstanceProtocol(const InstanceProtocol&) = delete;
+  InstanceProtocol& operator=(const InstanceProtocol&) = delete;
+
+  uint32_t mainWindow = 0;    // this instance's identity
+  uint32_t serverWindow = 0;  // the server instance's main window, 0 while unknown
+  SubscriptionTables tables;
+
+  bool IsServer() const { return serverWindow != 0 && serverWindow == mainWindow; }
+  bool RemoteServerKnown() const { return serverWindow != 0 && serverWindow != mainWindow; }
+
+  // Claims the server role; serverWindow becomes mainWindow or 0.
+  bool OpenMailslotServer();
+  // The end of ZANVOR_INIT: claims, then broadcasts ServerAnnounce (won) or
+  // ServerQuery (lost).
+  void Join();
+  // Step 6 of ZANVOR_EXIT: the server clears serverWindow and broadcasts
+  // ServerLeaving; a client withdraws its names. From here on a failed post
+  // to the server is dropped, never answered with a claim.
+  void Leave();
+
+  // One InstanceMessage. Codes that mean nothing here do nothing.
+  void OnInstanceMessage(uint32_t wParam, uint32_t lParam);
+
+  // SUBSCRIBE, UNSUBSCRIBE and LIST_SUBSCR after their checks.
+  void Subscribe(const std::string& name, const std::string& handler);
+  void Unsubscribe(const std::string& name);
+  std::string ListSubscriptions() const;
+  // ZANVOR_LOCAL after its checks: stores the name:message text and hands it
+  // to the server instance.
+  void PostLocal(const std::string& text);
+  // A network text from the receive timer: stored once and posted to every
+  // subscriber window of the name.
+  void DispatchReceived(const std::string& name, const std::string& message);
+  // Runs this instance's handler for `name` with `message`, if it has one.
+  void RunHandler(const std::string& name, const std::string& message);
+
+ private:
+  struct HeldPost {
+    uint32_t wParam;
+    uint32_t lParam;
+  };
+
+  // SubscriptionLink: the tables forward through these.
+  uint32_t MainWindow() const override { return mainWindow; }
+  uint32_t ServerWindow() const override { return serverWindow; }
+  uint16_t StoreText(const std::string& text) override { return env_.StoreText(text); }
+  PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
+
+  void ReplaceGoneServer(uint32_t wParam, uint32_t lParam);
+  void LearnServer(uint32_t window);
+  void ReleaseHeldPosts();
+  bool ReadCheckedText(uint32_t wParam, uint32_t check, std::string* text);
+  void FanOut(int slot, uint16_t position, uint32_t check);
+  void OnDeliverText(uint32_t wParam, uint32_t lParam);
+  void OnPostLocalText(uint32_t wParam, uint32_t lParam);
+
+  InstanceEnv& env_;
+  LeadByteTest isLeadByte_;
+  bool leaving_ = false;
+  // Text posts to a server that had gone, kept until a new server is known
+  // and this instance's names are registered there.
+  std::vector<HeldPost> heldPosts_;
+};
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_COMMANDS_INSTANCE_PROTOCOL_H_

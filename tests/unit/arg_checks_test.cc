@@ -1,0 +1,62 @@
+#include "commands/arg_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace zanvor {
+namespace {
+
+bool TestLeadByte(uint8_t byte) { return byte >= 0x81 && byte <= 0x9F; }
+
+constexpr char kNameEmpty[] = "Subscription name is empty.";
+constexpr char kNameTooLong[] = "Subscription name is too long. 64 chars is max.";
+constexpr char kNoKeyword[] = "Function does not have <Msg> keyword.";
+constexpr char kHandlerTooLong[] = "Function name is too long. 64 chars is max.";
+constexpr char kMessageTooLong[] = "Message is too long. 300 chars is max.";
+
+TEST(ArgChecksTest, SubscriptionNamesHoldOneTo64Bytes) {
+  EXPECT_EQ(CheckSubscriptionName(""), kNameEmpty);
+  EXPECT_EQ(CheckSubscriptionName("a"), "");
+  EXPECT_EQ(CheckSubscriptionName(std::string(64, 'n')), "");
+  EXPECT_EQ(CheckSubscriptionName(std::string(65, 'n')), kNameTooLong);
+}
+
+TEST(ArgChecksTest, HandlersNeedTheKeywordBeforeTheirLengthCounts) {
+  const std::string handler64 = "DO x WITH <Msg>" + std::string(49, ' ');
+  ASSERT_EQ(handler64.size(), 64u);
+  EXPECT_EQ(CheckHandler(handler64), "");
+  EXPECT_EQ(CheckHandler(handler64 + " "), kHandlerTooLong);
+  EXPECT_EQ(CheckHandler(std::string(80, 'x')), kNoKeyword);
+  EXPECT_EQ(CheckHandler("DO x WITH <msg>"), kNoKeyword);
+  EXPECT_EQ(CheckHandler(""), kNoKeyword);
+  EXPECT_EQ(CheckHandler("\x81<Msg>", TestLeadByte), kNoKeyword);
+  EXPECT_EQ(CheckHandler("\x81<Msg>"), "");
+}
+
+TEST(ArgChecksTest, TheMessageLimitCountsFromTheTextsFirstColon) {
+  std::string text = "unchanged";
+  EXPECT_EQ(CheckPostText("orders", std::string(300, 'm'), &text), "");
+  EXPECT_EQ(text, "orders:" + std::string(300, 'm'));
+  EXPECT_EQ(CheckPostText("orders", "", &text), "");
+  EXPECT_EQ(text, "orders:");
+
+  text = "unchanged";
+  EXPECT_EQ(CheckPostText("orders", std::string(301, 'm'), &text), kMessageTooLong);
+  EXPECT_EQ(text, "unchanged");
+  // "a:b" + ":" + 298 bytes: 300 after the first colon, 301 with one more.
+  EXPECT_EQ(CheckPostText("a:b", std::string(298, 'm'), &text), "");
+  EXPECT_EQ(CheckPostText("a:b", std::string(299, 'm'), &text), kMessageTooLong);
+  // A ":" that is a trail byte is not the first colon.
+  EXPECT_EQ(CheckPostText("\x81:b", std::string(299, 'm'), &text, TestLeadByte), "");
+  EXPECT_EQ(CheckPostText("\x81:b", std::string(299, 'm'), &text), kMessageTooLong);
+}
+
+TEST(ArgChecksTest, NameChecksComeBeforeTheMessageCheck) {
+  std::string text;
+  EXPECT_EQ(CheckPostText("", std::string(500, 'm'), &text), kNameEmpty);
+  EXPECT_EQ(CheckPostText(std::string(65, 'n'), std::string(500, 'm'), &text), kNameTooLong);
+}
+
+}  // namespace
+}  // namespace zanvor

@@ -1,0 +1,201 @@
+// A whole machine in memory for the instance protocol: one shared ring (a
+// byte vector driven by the real record layout), one FIFO queue of posted
+// messages per window, a server mutex, and instances that load, unload or
+// die. Nothing runs until Pump() delivers the queued messages.
+#ifndef ZANVOR_TESTS_UNIT_FAKE_MACHINE_H_
+#define ZANVOR_TESTS_UNIT_FAKE_MACHINE_H_
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands/instance_protocol.h"
+#include "registry/ring_layout.h"
+
+namespace zanvor {
+
+struct FakePost {
+  int from;         // instance index, -1 for the test itself
+  uint32_t window;  // 0xFFFF for a broadcast
+  uint32_t wParam;
+  uint32_t lParam;
+};
+
+class FakeMachine;
+
+class FakeInstanceEnv : public InstanceEnv {
+ public:
+  FakeInstanceEnv(FakeMachine& machine, int index) : machine_(machine), index_(index) {}
+  uint16_t StoreText(const std::string& text) override;
+  std::string ReadText(uint16_t position) override;
+  PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
+  void Broadcast(uint32_t wParam, uint32_t lParam) override;
+  bool ClaimServerRole() override;
+  void ExecuteCommand(const std::string& command) override { executed.push_back(command); }
+  void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
+
+  std::vector<std::string> executed;
+  std::vector<std::string> errorBoxes;
+
+ private:
+  FakeMachine& machine_;
+  int index_;
+};
+
+class FakeMachine {
+ public:
+  static constexpr uint32_t kBroadcast = 0xFFFF;
+
+  struct Instance {
+    uint32_t window = 0;
+    bool subclassed = false;  // the window hands InstanceMessage to the protocol
+    bool alive = true;        // the process runs (its window exists)
+    std::unique_ptr<FakeInstanceEnv> env;
+    std::unique_ptr<InstanceProtocol> protocol;
+  };
+
+  FakeMachine() : ring(kSectionSize, 0) {}
+
+  // ZANVOR_INIT of a new host process: returns its index.
+  int Load() {
+    const int index = static_cast<int>(instances.size());
+    instances.emplace_back();
+    Instance& instance = instances.back();
+    instance.window = 0x10000 + 0x10 * static_cast<uint32_t>(index + 1);
+    instance.env = std::make_unique<FakeInstanceEnv>(*this, index);
+    instance.protocol = std::make_unique<InstanceProtocol>(*instance.env);
+    instance.protocol->mainWindow = instance.window;
+    instance.protocol->tables.ResetSubscribers();
+    instance.subclassed = true;
+    queues[instance.window];
+    instance.protocol->Join();
+    return index;
+  }
+
+  // ZANVOR_EXIT: restore the window procedure, release an owned server
+  // mutex, then the protocol's part. The process (and its window) goes on.
+  void Unload(int index) {
+    Instance& instance = instances[index];
+    instance.subclassed = false;
+    if (instance.protocol->serverWindow != 0 && mutexOwner == index) mutexOwner = -1;
+    instance.protocol->Leave();
+  }
+
+  // The process ends without ZANVOR_EXIT: its window is gone, a mutex it
+  // owned is abandoned.
+  void Kill(int index) {
+    Instance& instance = instances[index];
+    instance.alive = false;
+    instance.subclassed = false;
+    queues.erase(instance.window);
+  }
+
+  // Delivers queued messages, one per window in turn, until all queues are
+  // empty. Fails the test on a message storm.
+  void Pump() {
+    for (int round = 0; round < 10000; ++round) {
+      bool delivered = false;
+      for (size_t i = 0; i < instances.size(); ++i) delivered |= DeliverOne(static_cast<int>(i));
+      if (!delivered) return;
+    }
+    ADD_FAILURE() << "the instances never went quiet";
+  }
+
+  // Delivers the messages queued for one instance only (others wait).
+  void PumpOnly(int index) {
+    while (DeliverOne(index)) {
+    }
+  }
+
+  bool DeliverOne(int index) {
+    Instance& instance = instances[index];
+    auto queue = queues.find(instance.window);
+    if (queue == queues.end() || queue->second.empty()) return false;
+    const FakePost message = queue->second.front();
+    queue->second.pop_front();
+    if (instance.subclassed) instance.protocol->OnInstanceMessage(message.wParam, message.lParam);
+    return true;
+  }
+
+  InstanceProtocol& operator[](int index) { return *instances[index].protocol; }
+  uint32_t Window(int index) const { return instances[index].window; }
+  FakeInstanceEnv& Env(int index) { return *instances[index].env; }
+  std::vector<std::string>& Executed(int index) { return instances[index].env->executed; }
+  std::vector<std::string>& ErrorBoxes(int index) { return instances[index].env->errorBoxes; }
+
+  // Posts the instances made so far with the given code (optionally to one
+  // window).
+  int CountPosts(InstanceCode code, uint32_t window = 0) const {
+    int count = 0;
+    for (const FakePost& post : posts) {
+      if (post.from < 0 || CodeOf(post.wParam) != code) continue;
+      if (window == 0 || post.window == window) ++count;
+    }
+    return count;
+  }
+
+  // Ring store as the Windows side does it, under the (implicit) writer lock.
+  uint16_t Store(const std::string& text) {
+    if (storesFail) return 0;
+    const uint32_t header = ring[0] | ring[1] << 8 | ring[2] << 16 | ring[3] << 24;
+    Reservation r{};
+    if (!ReserveRecord(header, static_cast<uint32_t>(text.size() + 1), &r)) return 0;
+    for (int i = 0; i < 4; ++i) ring[i] = static_cast<uint8_t>(r.nextPosition >> (8 * i));
+    WriteRecord(ring.data(), r.position, text.c_str(), static_cast<uint16_t>(text.size() + 1));
+    return static_cast<uint16_t>(r.position);
+  }
+
+  std::string Read(uint16_t position) const {
+    return ReadRecord(ring.data(), static_cast<uint32_t>(ring.size()), position);
+  }
+
+  PostResult Post(int from, uint32_t window, uint32_t wParam, uint32_t lParam) {
+    posts.push_back({from, window, wParam, lParam});
+    // PostMessageA to a null window queues a thread message no window
+    // procedure sees: it succeeds and is lost.
+    if (window == 0) return PostResult::kPosted;
+    auto queue = queues.find(window);
+    if (queue == queues.end()) return PostResult::kWindowGone;
+    queue->second.push_back({from, window, wParam, lParam});
+    return PostResult::kPosted;
+  }
+
+  void Broadcast(int from, uint32_t wParam, uint32_t lParam) {
+    posts.push_back({from, kBroadcast, wParam, lParam});
+    for (auto& queue : queues) queue.second.push_back({from, kBroadcast, wParam, lParam});
+  }
+
+  // A zero-time wait on the server mutex; an abandoned mutex counts as won.
+  bool Claim(int index) {
+    if (mutexOwner == -1 || mutexOwner == index || !instances[mutexOwner].alive) {
+      mutexOwner = index;
+      return true;
+    }
+    return false;
+  }
+
+  std::vector<uint8_t> ring;
+  std::map<uint32_t, std::deque<FakePost>> queues;  // one per existing window
+  std::vector<Instance> instances;
+  std::vector<FakePost> posts;
+  int mutexOwner = -1;
+  bool storesFail = false;
+};
+
+inline uint16_t FakeInstanceEnv::StoreText(const std::string& text) { return machine_.Store(text); }
+inline std::string FakeInstanceEnv::ReadText(uint16_t position) { return machine_.Read(position); }
+inline PostResult FakeInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
+  return machine_.Post(index_, window, wParam, lParam);
+}
+inline void FakeInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
+  machine_.Broadcast(index_, wParam, lParam);
+}
+inline bool FakeInstanceEnv::ClaimServerRole() { return machine_.Claim(index_); }
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TESTS_UNIT_FAKE_MACHINE_H_

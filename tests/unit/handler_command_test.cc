@@ -1,0 +1,151 @@
+#include "commands/handler_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "commands/multibyte_search.h"
+
+namespace zanvor {
+namespace {
+
+// A double-byte code page in miniature: 0x81..0x9F lead.
+bool TestLeadByte(uint8_t byte) { return byte >= 0x81 && byte <= 0x9F; }
+
+// Evaluates an expression of the form the builder emits ("literal" and
+// CHR(n) joined by +) the way the host would, and checks the host's limits.
+// Fails the test on anything else.
+std::string Evaluate(const std::string& expression) {
+  std::string value;
+  size_t i = 0;
+  while (true) {
+    if (expression.compare(i, 4, "CHR(") == 0) {
+      const size_t close = expression.find(')', i);
+      const int code = std::atoi(expression.substr(i + 4, close - i - 4).c_str());
+      EXPECT_TRUE(code == 34 || code == 13 || code == 10) << expression;
+      value.push_back(static_cast<char>(code));
+      i = close + 1;
+    } else {
+      EXPECT_EQ(expression[i], '"') << expression;
+      const size_t close = expression.find('"', i + 1);
+      EXPECT_NE(close, std::string::npos) << expression;
+      if (close == std::string::npos) return value;
+      const std::string literal = expression.substr(i + 1, close - i - 1);
+      EXPECT_LE(literal.size(), kMaxHostLiteral);
+      EXPECT_EQ(literal.find_first_of("\r\n"), std::string::npos);
+      value += literal;
+      i = close + 1;
+    }
+    if (i == expression.size()) return value;
+    EXPECT_EQ(expression[i], '+') << expression;
+    ++i;
+  }
+}
+
+std::string Command(const std::string& handler, const std::string& message) {
+  std::string command = "untouched";
+  EXPECT_TRUE(BuildHandlerCommand(handler, message, &command));
+  return command;
+}
+
+TEST(HandlerCommandTest, ReplacesTheFirstKeywordWithTheQuotedMessage) {
+  EXPECT_EQ(Command("DO OnEvt WITH <Msg>", "hello"), "DO OnEvt WITH \"hello\"");
+  EXPECT_EQ(Command("=Show(<Msg>, '<Msg>')", "x"), "=Show(\"x\", '<Msg>')");
+  EXPECT_EQ(Command("<Msg>", ""), "\"\"");
+  EXPECT_EQ(Command("a<Msg><Msg>", "m"), "a\"m\"<Msg>");
+  EXPECT_EQ(Command("<Msg>", "it's <Msg>"), "\"it's <Msg>\"");  // the message is not searched
+}
+
+TEST(HandlerCommandTest, QuotesAndLineBreaksBecomeChrCalls) {
+  EXPECT_EQ(Command("=Log(<Msg>)", "say \"hi\""), "=Log(\"say \"+CHR(34)+\"hi\"+CHR(34))");
+  EXPECT_EQ(HostStringExpression("\"a"), "CHR(34)+\"a\"");
+  EXPECT_EQ(HostStringExpression("a\""), "\"a\"+CHR(34)");
+  EXPECT_EQ(HostStringExpression("\"\""), "CHR(34)+CHR(34)");
+  EXPECT_EQ(HostStringExpression("a\r\nb"), "\"a\"+CHR(13)+CHR(10)+\"b\"");
+  EXPECT_EQ(HostStringExpression("\n"), "CHR(10)");
+  EXPECT_EQ(HostStringExpression("\r"), "CHR(13)");
+}
+
+TEST(HandlerCommandTest, LongRunsAreSplitInto254ByteLiterals) {
+  const std::string q = "\"";
+  for (const size_t length : {254u, 255u, 508u, 509u}) {
+    const std::string run(length, 'r');
+    const std::string expression = HostStringExpression(run);
+    EXPECT_EQ(Evaluate(expression), run) << length;
+    std::string expected;
+    for (size_t at = 0; at < length; at += 254) {
+      if (!expected.empty()) expected += "+";
+      expected += q + run.substr(at, 254) + q;
+    }
+    EXPECT_EQ(expression, expected) << length;
+  }
+  // A quote before a long run: the run is still cut from its own start.
+  EXPECT_EQ(HostStringExpression(q + std::string(255, 'r')),
+            "CHR(34)+\"" + std::string(254, 'r') + "\"+\"r\"");
+}
+
+TEST(HandlerCommandTest, EveryBuiltExpressionEvaluatesToTheMessage) {
+  const std::string pieces[] = {"\"", "\r", "\n", "a", std::string(253, 'b'), "'", "\x81\x82"};
+  std::srand(7);
+  for (int round = 0; round < 300; ++round) {
+    std::string message;
+    const int count = std::rand() % 8;
+    for (int i = 0; i < count; ++i) message += pieces[std::rand() % 7];
+    EXPECT_EQ(Evaluate(HostStringExpression(message)), message);
+    EXPECT_EQ(Evaluate(HostStringExpression(message, TestLeadByte)), message);
+  }
+}
+
+TEST(HandlerCommandTest, ADoubleByteCharacterIsNeverSplitBetweenLiterals) {
+  const std::string q = "\"";
+  const std::string message = std::string(253, 'a') + "\x81\x82" + "b";
+  EXPECT_EQ(HostStringExpression(message),
+            q + message.substr(0, 254) + q + "+" + q + message.substr(254) + q);
+  EXPECT_EQ(HostStringExpression(message, TestLeadByte),
+            q + message.substr(0, 253) + q + "+" + q + message.substr(253) + q);
+}
+
+TEST(HandlerCommandTest, NoCommandWithoutAHandlerOrItsKeyword) {
+  std::string command = "untouched";
+  EXPECT_FALSE(BuildHandlerCommand("", "m", &command));
+  EXPECT_FALSE(BuildHandlerCommand("DO x WITH <msg>", "m", &command));
+  EXPECT_FALSE(BuildHandlerCommand("<Msg", "m", &command));
+  // After a lead byte, "<" is a trail byte and starts no keyword.
+  EXPECT_FALSE(BuildHandlerCommand("\x81<Msg>", "m", &command, TestLeadByte));
+  EXPECT_EQ(command, "untouched");
+  EXPECT_TRUE(BuildHandlerCommand("\x81<Msg>", "m", &command));  // single-byte page
+  EXPECT_TRUE(BuildHandlerCommand("\x81x<Msg>", "m", &command, TestLeadByte));
+  EXPECT_EQ(command, "\x81x\"m\"");
+}
+
+TEST(MultibyteSearchTest, MatchesStartOnlyOnCharacterBoundaries) {
+  EXPECT_EQ(FindMultibyte("ab<Msg>", "<Msg>", nullptr), 2u);
+  EXPECT_EQ(FindMultibyte("\x81<Msg><Msg>", "<Msg>", TestLeadByte), 6u);
+  EXPECT_EQ(FindMultibyte("\x81\x81<Msg>", "<Msg>", TestLeadByte), 2u);
+  EXPECT_EQ(FindMultibyte("abc\x81", ":", TestLeadByte), std::string::npos);
+  EXPECT_EQ(FindMultibyte("abc", "", nullptr), 0u);
+}
+
+TEST(MultibyteSearchTest, SplitsAtTheFirstColon) {
+  std::string name;
+  std::string message;
+  SplitNameMessage("a:b:m", nullptr, &name, &message);
+  EXPECT_EQ(name, "a");
+  EXPECT_EQ(message, "b:m");
+  SplitNameMessage("orders:", nullptr, &name, &message);
+  EXPECT_EQ(name, "orders");
+  EXPECT_EQ(message, "");
+  SplitNameMessage("no colon", nullptr, &name, &message);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(message, "no colon");
+  SplitNameMessage(":lead", nullptr, &name, &message);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(message, "lead");
+  SplitNameMessage("n\x81:x:m", TestLeadByte, &name, &message);
+  EXPECT_EQ(name, "n\x81:x");
+  EXPECT_EQ(message, "m");
+}
+
+}  // namespace
+}  // namespace zanvor

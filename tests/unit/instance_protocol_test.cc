@@ -1,0 +1,334 @@
+#include "commands/instance_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_machine.h"
+#include "registry/ring_layout.h"
+
+namespace zanvor {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+constexpr char kHandler[] = "DO OnEvt WITH <Msg>";
+
+std::string Ran(const std::string& message) { return "DO OnEvt WITH \"" + message + "\""; }
+
+class InstanceProtocolTest : public ::testing::Test {
+ protected:
+  // Loads `count` instances one after the other, each settled before the
+  // next, as host processes started a moment apart.
+  void LoadSettled(int count) {
+    for (int i = 0; i < count; ++i) {
+      m_.Load();
+      m_.Pump();
+    }
+  }
+  void SubscribeAll(const std::vector<int>& instances, const std::string& name) {
+    for (const int i : instances) m_[i].Subscribe(name, kHandler);
+    m_.Pump();
+  }
+  std::vector<uint32_t> Subscribers(int server, const std::string& name) {
+    return m_[server].tables.WindowsOf(m_[server].tables.FindSubscription(name));
+  }
+  void Send(int to, InstanceCode code, const std::string& text, uint32_t lParam) {
+    m_.Post(-1, m_.Window(to), MakeWParam(code, m_.Store(text)), lParam);
+    m_.Pump();
+  }
+
+  FakeMachine m_;
+};
+
+TEST_F(InstanceProtocolTest, TheFirstInstanceWinsAndLaterOnesAskForIt) {
+  const int s = m_.Load();
+  EXPECT_TRUE(m_[s].IsServer());
+  EXPECT_EQ(m_.CountPosts(kServerAnnounce), 1);
+  m_.Pump();  // its own announcement changes nothing
+  EXPECT_EQ(m_[s].serverWindow, m_.Window(s));
+
+  const int a = m_.Load();
+  EXPECT_EQ(m_[a].serverWindow, 0u);
+  EXPECT_EQ(m_.CountPosts(kServerQuery), 1);
+  m_[a].Subscribe("early", kHandler);  // no server known yet: kept locally
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), 0);
+  m_.Pump();
+  EXPECT_EQ(m_[a].serverWindow, m_.Window(s));
+  EXPECT_EQ(m_.CountPosts(kServerReply, m_.Window(a)), 1);
+  EXPECT_EQ(Subscribers(s, "early"), std::vector<uint32_t>{m_.Window(a)});
+
+  const int b = m_.Load();
+  m_.Pump();
+  EXPECT_EQ(m_[b].serverWindow, m_.Window(s));
+  EXPECT_TRUE(m_[s].IsServer());
+  EXPECT_EQ(m_.CountPosts(kServerReply), 2);  // the client ignored b's query
+}
+
+TEST_F(InstanceProtocolTest, ALocalPostRunsEverySubscribersHandlerOnce) {
+  LoadSettled(4);
+  SubscribeAll({0, 1, 2}, "orders");
+  m_[3].PostLocal("orders:42");
+  m_.Pump();
+  for (const int i : {0, 1, 2}) EXPECT_EQ(m_.Executed(i), Strings{Ran("42")}) << i;
+  EXPECT_TRUE(m_.Executed(3).empty());
+  EXPECT_EQ(m_.CountPosts(kDeliverText), 3);
+
+  m_[1].PostLocal("orders:say \"hi\"");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(2),
+            (Strings{Ran("42"), "DO OnEvt WITH \"say \"+CHR(34)+\"hi\"+CHR(34)"}));
+}
+
+TEST_F(InstanceProtocolTest, WhenTheServerLeavesExactlyOneTakesOverAndDeliveryResumes) {
+  LoadSettled(3);
+  SubscribeAll({1, 2}, "x");
+  m_.Unload(0);
+  m_.Pump();
+  EXPECT_EQ(m_[0].serverWindow, 0u);
+  ASSERT_NE(m_[1].IsServer(), m_[2].IsServer());
+  const int server = m_[1].IsServer() ? 1 : 2;
+  const int client = 3 - server;
+  EXPECT_EQ(m_[client].serverWindow, m_.Window(server));
+  EXPECT_EQ(Subscribers(server, "x"),
+            (std::vector<uint32_t>{m_.Window(server), m_.Window(client)}));
+
+  m_[client].PostLocal("x:again");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("again")});
+  EXPECT_EQ(m_.Executed(2), Strings{Ran("again")});
+  EXPECT_TRUE(m_.Executed(0).empty());
+}
+
+TEST_F(InstanceProtocolTest, TheLastInstanceLeavingAnnouncesItToNobody) {
+  const int s = m_.Load();
+  m_.Unload(s);
+  m_.Pump();
+  EXPECT_EQ(m_[s].serverWindow, 0u);
+  EXPECT_EQ(m_.CountPosts(kServerLeaving), 1);
+  EXPECT_EQ(m_.mutexOwner, -1);
+}
+
+TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
+  LoadSettled(2);
+  SubscribeAll({1}, "a");
+  SubscribeAll({1}, "b");
+  SubscribeAll({1}, "c");
+  EXPECT_EQ(m_[0].tables.ListFor(m_.Window(1)), "a\t\t\nb\t\t\nc\t\t\n");
+  m_.Unload(1);
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kUnregisterSubscriber), 3);
+  for (const FakePost& post : m_.posts) {
+    if (CodeOf(post.wParam) == kUnregisterSubscriber) {
+      EXPECT_EQ(post.lParam, m_.Window(1));
+    }
+  }
+  EXPECT_EQ(m_[0].tables.FindSubscription("a"), -1);
+  EXPECT_EQ(m_[0].tables.FindSubscription("c"), -1);
+  EXPECT_TRUE(m_[0].IsServer());
+}
+
+TEST_F(InstanceProtocolTest, AClientThatNeverFoundItsServerWithdrawsNothing) {
+  m_.Load();
+  const int a = m_.Load();  // not pumped: the reply has not arrived
+  m_[a].Subscribe("x", kHandler);
+  m_.Unload(a);
+  EXPECT_EQ(m_.CountPosts(kUnregisterSubscriber), 0);
+}
+
+// A server that ended without unloading sent no ServerLeaving. The first
+// instance whose post finds its window gone takes the role and announces it;
+// an instance that loses that race holds its text until it knows the winner.
+TEST_F(InstanceProtocolTest, APostToADeadServerIsStillDelivered) {
+  LoadSettled(3);
+  SubscribeAll({1, 2}, "x");
+  m_.Kill(0);
+
+  m_[1].PostLocal("x:1");
+  EXPECT_TRUE(m_[1].IsServer());
+  m_[2].PostLocal("x:2");
+  EXPECT_EQ(m_[2].serverWindow, 0u);  // lost the claim to instance 1
+  m_.Pump();
+  // Instance 1's own text went out before instance 2 had registered again.
+  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2")}));
+  EXPECT_EQ(m_.Executed(2), Strings{Ran("2")});
+  EXPECT_EQ(m_[2].serverWindow, m_.Window(1));
+
+  m_[2].PostLocal("x:3");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
+  EXPECT_EQ(m_.Executed(2), (Strings{Ran("2"), Ran("3")}));
+  EXPECT_EQ(m_.CountPosts(kPostLocalText, m_.Window(1)), 3);  // nothing made twice
+}
+
+TEST_F(InstanceProtocolTest, ASubscribeToADeadServerAlsoReplacesIt) {
+  LoadSettled(3);
+  m_.Kill(0);
+  m_[1].Subscribe("y", kHandler);
+  m_.Pump();
+  EXPECT_TRUE(m_[1].IsServer());
+  EXPECT_EQ(m_[2].serverWindow, m_.Window(1));
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(1)), 0);  // its own table holds it
+  m_[2].PostLocal("y:hello");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("hello")});
+}
+
+TEST_F(InstanceProtocolTest, AnInstanceThatIsLeavingNeverClaims) {
+  LoadSettled(2);
+  SubscribeAll({1}, "x");
+  m_.Kill(0);
+  const size_t postsBefore = m_.posts.size();
+  m_.Unload(1);
+  m_.Pump();
+  ASSERT_EQ(m_.posts.size(), postsBefore + 1);  // only the failed withdrawal
+  EXPECT_EQ(CodeOf(m_.posts.back().wParam), kUnregisterSubscriber);
+  EXPECT_EQ(m_.mutexOwner, 0);
+}
+
+TEST_F(InstanceProtocolTest, TheServerForgetsAWindowThatIsGone) {
+  LoadSettled(3);
+  SubscribeAll({1}, "x");
+  SubscribeAll({1, 2}, "shared");
+  m_.Kill(1);
+  m_[2].PostLocal("x:1");
+  m_[2].PostLocal("shared:2");
+  m_.Pump();
+  EXPECT_EQ(m_[0].tables.FindSubscription("x"), -1);
+  EXPECT_EQ(Subscribers(0, "shared"), std::vector<uint32_t>{m_.Window(2)});
+  EXPECT_EQ(m_.Executed(2), Strings{Ran("2")});
+  EXPECT_TRUE(m_[0].IsServer());  // a gone client is no reason to claim
+
+  const int before = m_.CountPosts(kDeliverText);
+  m_[2].PostLocal("x:3");
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kDeliverText), before);
+}
+
+TEST_F(InstanceProtocolTest, AFullTableIsShownInTheInstanceThatAsked) {
+  LoadSettled(3);
+  for (int i = 0; i < 51; ++i) m_[1].Subscribe("n" + std::to_string(i), kHandler);
+  m_.Pump();
+  EXPECT_EQ(m_.ErrorBoxes(1), Strings{kTableFullText});
+  EXPECT_EQ(m_[1].tables.FindSubscription("n50"), -1);
+
+  // The server's table now holds 50 names; a name that fits instance 2's
+  // own table is refused there.
+  m_[2].Subscribe("other", kHandler);
+  m_.Pump();
+  EXPECT_EQ(m_.ErrorBoxes(2), Strings{kTableFullText});
+  EXPECT_EQ(m_[2].ListSubscriptions(), "other\t\tDO OnEvt WITH <Msg>\n");
+  EXPECT_TRUE(m_.ErrorBoxes(0).empty());
+}
+
+TEST_F(InstanceProtocolTest, AnOverwrittenTextRunsNoHandler) {
+  LoadSettled(3);
+  SubscribeAll({1}, "x");
+
+  // The ring wraps over the text after the server fanned it out but before
+  // the slow subscriber reads it.
+  m_[2].PostLocal("x:first");
+  m_.PumpOnly(0);
+  const FakePost deliver = m_.posts.back();
+  ASSERT_EQ(CodeOf(deliver.wParam), kDeliverText);
+  WriteRecord(m_.ring.data(), PositionOf(deliver.wParam), "x:evil!", 8);
+  m_.Pump();
+  EXPECT_TRUE(m_.Executed(1).empty());
+
+  // Overwritten before the server read it: nothing is fanned out at all.
+  const int delivered = m_.CountPosts(kDeliverText);
+  m_[2].PostLocal("x:second");
+  WriteRecord(m_.ring.data(), PositionOf(m_.posts.back().wParam), "x:other!", 9);
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kDeliverText), delivered);
+  EXPECT_TRUE(m_.Executed(1).empty());
+
+  // An older instance sends no check: its text is taken as it is.
+  Send(1, kDeliverText, "x:unchecked", 0);
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("unchecked")});
+}
+
+TEST_F(InstanceProtocolTest, TheServerPassesAFreshCheckOnForAnUncheckedLocalPost) {
+  LoadSettled(2);
+  SubscribeAll({1}, "x");
+  Send(0, kPostLocalText, "x:old poster", 0);
+  const FakePost deliver = m_.posts.back();
+  ASSERT_EQ(CodeOf(deliver.wParam), kDeliverText);
+  EXPECT_EQ(deliver.lParam, TextCheck("x:old poster"));
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("old poster")});
+}
+
+TEST_F(InstanceProtocolTest, NetworkTextsAreStoredOnceAndPostedInEntryOrder) {
+  LoadSettled(3);
+  SubscribeAll({0, 1, 2}, "x");
+  const size_t postsBefore = m_.posts.size();
+  m_[0].DispatchReceived("x", "net:work");
+  ASSERT_EQ(m_.posts.size(), postsBefore + 3);
+  for (int i = 0; i < 3; ++i) {
+    const FakePost& post = m_.posts[postsBefore + i];
+    EXPECT_EQ(post.window, m_.Window(i));
+    EXPECT_EQ(post.wParam, m_.posts[postsBefore].wParam);
+    EXPECT_EQ(post.lParam, TextCheck("x:net:work"));
+  }
+  m_.Pump();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_.Executed(i), Strings{Ran("net:work")});
+
+  const std::vector<uint8_t> ring = m_.ring;
+  m_[0].DispatchReceived("nobody", "m");
+  EXPECT_EQ(m_.posts.size(), postsBefore + 3);
+  EXPECT_EQ(m_.ring, ring);  // nothing stored for an unknown name
+}
+
+TEST_F(InstanceProtocolTest, TextsThatNameNoSubscriptionDoNothing) {
+  LoadSettled(2);
+  SubscribeAll({1}, "a");
+  m_[0].PostLocal("a:b:m");  // splits at the first colon
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("b:m")});
+
+  const int before = m_.CountPosts(kDeliverText);
+  m_[1].PostLocal("nobody:m");
+  Send(1, kDeliverText, "no colon", 0);
+  Send(1, kDeliverText, ":a", 0);
+  m_.storesFail = true;
+  m_[1].PostLocal("a:lost");  // stored nowhere: position 0 reads as ""
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kDeliverText), before);
+  EXPECT_EQ(m_.Executed(1).size(), 1u);
+}
+
+TEST_F(InstanceProtocolTest, CodesThatMeanNothingHereChangeNothing) {
+  LoadSettled(2);
+  SubscribeAll({0, 1}, "x");
+  const size_t postsBefore = m_.posts.size();
+  for (const uint32_t code : {0u, 7u, 11u, 0xFFFFu}) {
+    for (const int i : {0, 1}) m_[i].OnInstanceMessage(code << 16 | 4, m_.Window(1));
+  }
+  m_[1].OnInstanceMessage(MakeWParam(kServerQuery), 0x777);     // a client does not answer
+  m_[0].OnInstanceMessage(MakeWParam(kServerAnnounce), 0x777);  // the server keeps its role
+  m_[0].OnInstanceMessage(MakeWParam(kServerReply), 0x777);     // a stale reply too
+  EXPECT_EQ(m_.posts.size(), postsBefore);
+  EXPECT_TRUE(m_[0].IsServer());
+  EXPECT_EQ(m_[1].serverWindow, m_.Window(0));
+  EXPECT_EQ(m_[0].tables.ListFor(m_.Window(0)), "x\t\tDO OnEvt WITH <Msg>\n");
+  EXPECT_TRUE(m_.ErrorBoxes(0).empty());
+  EXPECT_TRUE(m_.Executed(0).empty());
+}
+
+TEST_F(InstanceProtocolTest, TheServerRefusesRegistrationsItCannotHonour) {
+  LoadSettled(2);
+  SubscribeAll({0}, "x");
+  Send(0, kRegisterSubscriber, "x", 0);  // would read as the server's own SUBSCRIBE
+  EXPECT_EQ(m_[0].tables.ListFor(m_.Window(0)), "x\t\tDO OnEvt WITH <Msg>\n");
+  Send(0, kRegisterSubscriber, std::string(65, 'n'), m_.Window(1));
+  Send(0, kRegisterSubscriber, "", m_.Window(1));
+  EXPECT_EQ(m_[0].tables.FindSubscription(std::string(64, 'n')), -1);
+  EXPECT_EQ(m_[0].tables.records[1].inUse, 0);
+  EXPECT_TRUE(m_.ErrorBoxes(1).empty());
+  Send(0, kUnregisterSubscriber, "x", 0);
+  EXPECT_EQ(Subscribers(0, "x"), std::vector<uint32_t>{m_.Window(0)});
+}
+
+}  // namespace
+}  // namespace zanvor
