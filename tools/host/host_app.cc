@@ -1,0 +1,154 @@
+#include "host_app.h"
+
+#include "json_text.h"
+
+namespace zanvor {
+namespace {
+
+// Commands executed for the library may make the library execute commands
+// again; past this depth the chain is cut instead of overflowing the stack.
+constexpr int kMaxCommandDepth = 32;
+
+void WriteAll(DWORD which, const std::string& line) {
+  const std::string data = line + "\n";
+  const HANDLE handle = GetStdHandle(which);
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD wrote = 0;
+    if (!WriteFile(handle, data.data() + done, static_cast<DWORD>(data.size() - done), &wrote,
+                   nullptr) ||
+        wrote == 0) {
+      return;  // the reader went away; nothing useful is left to do
+    }
+    done += wrote;
+  }
+}
+
+}  // namespace
+
+void WriteStdout(const std::string& line) { WriteAll(STD_OUTPUT_HANDLE, line); }
+void WriteStderr(const std::string& line) { WriteAll(STD_ERROR_HANDLE, line); }
+
+std::string FunctionLine(const FunctionInfo& function) {
+  return "FUNCTION {\"name\": " + JsonString(function.name) +
+         ", \"parameters\": " + std::to_string(function.parameterCount) +
+         ", \"types\": " + JsonString(function.parameterTypes) + "}";
+}
+
+HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network)
+    : window_(std::move(window)), network_(network), interpreter_(*this) {}
+
+HostApp::~HostApp() { Unload(); }
+
+void HostApp::WriteLine(const std::string& line) { WriteStdout(line); }
+
+void HostApp::WriteDebugLine(const std::string& line) { WriteStderr(line); }
+
+void HostApp::ReportError(const HostError& error) { WriteStderr(ErrorLine(error)); }
+
+bool HostApp::HasLibraryFunction(const std::string& name) {
+  return library_ != nullptr && library_->Find(name) != nullptr;
+}
+
+bool HostApp::CallLibraryFunction(const std::string& name, const std::vector<Value>& args,
+                                  Value* result, HostError* error) {
+  const FunctionInfo* function = library_ == nullptr ? nullptr : library_->Find(name);
+  if (function == nullptr) {
+    *error = HostError::Text("Unknown function: " + name);
+    return false;
+  }
+  return library_->Call(*function, args, result, error);
+}
+
+bool HostApp::SetLibrary(const std::string& path, HostError* error) {
+  if (path.empty()) return ReleaseLibrary(error);
+  if (library_ != nullptr && library_->busy()) {
+    *error = HostError::Text("Cannot change the library while one of its functions runs.");
+    return false;
+  }
+  Unload();
+  library_ = LinkLibrary::Open(path, tables_, *this, error);
+  if (library_ == nullptr) return false;
+  std::string networkError;
+  if (!network_.Attach(library_->module(), &networkError)) {
+    library_.reset();
+    *error = HostError::Text("Network emulation: " + networkError);
+    return false;
+  }
+  library_->RunMarked(kLoadFunction);
+  return true;
+}
+
+bool HostApp::ReleaseLibrary(HostError* error) {
+  if (library_ != nullptr && library_->busy()) {
+    *error = HostError::Text("Cannot release the library while one of its functions runs.");
+    return false;
+  }
+  Unload();
+  return true;
+}
+
+void HostApp::Unload() {
+  if (library_ == nullptr) return;
+  library_->RunMarked(kUnloadFunction);
+  // Once the module is gone, a window procedure of the library's left on
+  // the main window would run freed code at the next message.
+  const HWND hwnd = window_->hwnd();
+  if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) !=
+      MainWindow::HostProcedure()) {
+    ReportError(HostError::Text("The library left its window procedure on the main window."));
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindow::HostProcedure()));
+  }
+  library_.reset();
+}
+
+bool HostApp::ListFunctions(HostError* error) {
+  if (library_ == nullptr) {
+    *error = HostError::Text("No library is loaded.");
+    return false;
+  }
+  for (const FunctionInfo& function : library_->functions()) WriteLine(FunctionLine(function));
+  return true;
+}
+
+void HostApp::DoEvents(double milliseconds) {
+  bool more;
+  if (milliseconds < 0) {
+    more = PumpMessages();
+  } else {
+    const double capped = milliseconds > 3600e3 ? 3600e3 : milliseconds;
+    more = PumpMessagesFor(static_cast<DWORD>(capped));
+  }
+  if (!more) quit_ = true;
+}
+
+void HostApp::ExecuteCommand(const std::string& line) {
+  if (commandDepth_ >= kMaxCommandDepth) {
+    ReportError(HostError::Text("Commands nested too deeply."));
+    return;
+  }
+  ++commandDepth_;
+  interpreter_.ExecuteLine(line);
+  --commandDepth_;
+}
+
+void HostApp::ExecuteScriptLine(const std::string& line) { interpreter_.ExecuteLine(line); }
+
+void HostApp::Run(LineSource& source) {
+  while (!quit_) {
+    std::string line;
+    const LineSource::Status status = source.TryNext(&line);
+    if (status == LineSource::Status::kEnd) break;
+    if (status == LineSource::Status::kLine) {
+      ExecuteScriptLine(line);
+      if (!PumpMessages()) quit_ = true;
+      continue;
+    }
+    // Waiting for input: keep the window's messages and the library's
+    // thread timers running meanwhile.
+    if (!PumpUntilSignalled(source.ready_event())) quit_ = true;
+  }
+  Unload();
+}
+
+}  // namespace zanvor

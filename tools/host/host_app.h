@@ -1,0 +1,71 @@
+// The stand-in FoxPro host: one main window, one pair of value-handle
+// tables, at most one loaded link library, and the command interpreter, on
+// the process's main thread.
+#ifndef ZANVOR_TOOLS_HOST_HOST_APP_H_
+#define ZANVOR_TOOLS_HOST_HOST_APP_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host_tables.h"
+#include "interpreter.h"
+#include "line_source.h"
+#include "link_library.h"
+#include "main_window.h"
+#include "network.h"
+
+namespace zanvor {
+
+// Plain line output on the standard handles, written at once (no buffering),
+// so a reader sees every line as soon as the command that made it ran.
+void WriteStdout(const std::string& line);
+void WriteStderr(const std::string& line);
+
+std::string FunctionLine(const FunctionInfo& function);
+
+class HostApp final : public ScriptHost, public HostServices {
+ public:
+  // REQUIRES: window is created; network outlives the app.
+  HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network);
+  ~HostApp() override;
+  HostApp(const HostApp&) = delete;
+  HostApp& operator=(const HostApp&) = delete;
+
+  // Runs lines until the source ends or QUIT, then releases the library.
+  void Run(LineSource& source);
+  // Runs one line as a script line (also for --library).
+  void ExecuteScriptLine(const std::string& line);
+
+  // ScriptHost.
+  void WriteLine(const std::string& line) override;
+  void WriteDebugLine(const std::string& line) override;
+  void ReportError(const HostError& error) override;
+  bool HasLibraryFunction(const std::string& name) override;
+  bool CallLibraryFunction(const std::string& name, const std::vector<Value>& args, Value* result,
+                           HostError* error) override;
+  bool SetLibrary(const std::string& path, HostError* error) override;
+  bool ReleaseLibrary(HostError* error) override;
+  bool ListFunctions(HostError* error) override;
+  void DoEvents(double milliseconds) override;
+  void Quit() override { quit_ = true; }
+
+  // HostServices.
+  void ExecuteCommand(const std::string& line) override;
+  HWND MainWindowHandle() override { return window_->hwnd(); }
+
+ private:
+  void Unload();
+
+  HostTables tables_;
+  std::unique_ptr<MainWindow> window_;
+  NetworkEmulation& network_;
+  std::unique_ptr<LinkLibrary> library_;
+  Interpreter interpreter_;
+  bool quit_ = false;
+  int commandDepth_ = 0;
+};
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_HOST_HOST_APP_H_

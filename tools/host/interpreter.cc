@@ -1,0 +1,395 @@
+#include "interpreter.h"
+
+#include <cmath>
+
+#include "json_text.h"
+#include "lexer.h"
+
+namespace zanvor {
+namespace {
+
+// Deep enough for any real expression, shallow enough that a line of ten
+// thousand "(" cannot exhaust the stack.
+constexpr int kMaxNesting = 64;
+constexpr double kMaxReplicateBytes = 16 * 1024 * 1024;
+
+// Parses and runs one command line. Every parse or evaluation step returns
+// false after storing the first error in error_.
+class Statement {
+ public:
+  Statement(ScriptHost& host, const std::string& line) : host_(host), line_(line), lexer_(line) {}
+
+  bool Run(HostError* error) {
+    const bool ok = RunCommand();
+    if (!ok) *error = error_;
+    return ok;
+  }
+
+ private:
+  bool Fail(std::string text) {
+    error_ = HostError::Text(std::move(text));
+    return false;
+  }
+  bool Fail(const HostError& error) {
+    error_ = error;
+    return false;
+  }
+  bool FailToken(const Token& token) {
+    if (token.type == Token::Type::kError) return Fail(token.text);
+    if (token.type == Token::Type::kEnd) return Fail("Unexpected end of the command.");
+    return Fail("Syntax error near \"" + token.text + "\".");
+  }
+  bool ExpectEnd() {
+    const Token token = lexer_.Next();
+    return token.type == Token::Type::kEnd || FailToken(token);
+  }
+  bool IsSymbol(const Token& token, char symbol) {
+    return token.type == Token::Type::kSymbol && token.text[0] == symbol;
+  }
+
+  bool RunCommand();
+  bool RunPrint(bool debug);
+  bool RunDo();
+  bool RunSet();
+  bool RunRelease();
+  bool RunDoEvents();
+  bool RunList();
+
+  bool ExpressionList(std::vector<Value>* values);
+  bool Expression(Value* value);
+  bool Unary(Value* value);
+  bool Primary(Value* value);
+  bool Call(const std::string& name, Value* value);
+  bool CallBuiltin(const std::string& upper, const std::vector<Value>& args, Value* value,
+                   bool* found);
+
+  ScriptHost& host_;
+  const std::string& line_;
+  Lexer lexer_;
+  HostError error_;
+  int depth_ = 0;
+};
+
+bool Statement::RunCommand() {
+  const Token first = lexer_.Peek();
+  switch (first.type) {
+    case Token::Type::kEnd:
+      return true;
+    case Token::Type::kError:
+      return FailToken(first);
+    case Token::Type::kSymbol:
+      if (first.text == "*") return true;  // a comment line
+      if (first.text == "?") {
+        lexer_.Next();
+        return RunPrint(false);
+      }
+      if (first.text == "=") {
+        lexer_.Next();
+        Value ignored;
+        return Expression(&ignored) && ExpectEnd();
+      }
+      return FailToken(first);
+    case Token::Type::kName:
+      break;
+    default:
+      return Fail("Unrecognized command.");
+  }
+  lexer_.Next();
+  const std::string verb = AsciiUpper(first.text);
+  if (verb == "DO") return RunDo();
+  if (verb == "SET") return RunSet();
+  if (MatchesKeyword(first.text, "RELEASE")) return RunRelease();
+  if (MatchesKeyword(first.text, "DOEVENTS")) return RunDoEvents();
+  if (MatchesKeyword(first.text, "LIST")) return RunList();
+  if (verb == "NOTE") return true;
+  if (MatchesKeyword(first.text, "DEBUGOUT")) return RunPrint(true);
+  if (MatchesKeyword(first.text, "QUIT")) {
+    if (!ExpectEnd()) return false;
+    host_.Quit();
+    return true;
+  }
+  // A function call standing alone runs as a command, its value discarded.
+  if (IsSymbol(lexer_.Peek(), '(')) {
+    Value ignored;
+    return Call(first.text, &ignored) && ExpectEnd();
+  }
+  return Fail("Unrecognized command verb: " + first.text);
+}
+
+bool Statement::RunPrint(bool debug) {
+  std::vector<Value> values;
+  if (lexer_.Peek().type != Token::Type::kEnd && !ExpressionList(&values)) return false;
+  if (!ExpectEnd()) return false;
+  std::string line;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) line += ' ';
+    line += PlainText(values[i]);
+  }
+  if (debug) {
+    host_.WriteDebugLine(line);
+  } else {
+    host_.WriteLine(line);
+  }
+  return true;
+}
+
+bool Statement::RunDo() {
+  // The procedure name is taken as written: it names no program here, the
+  // call is only recorded.
+  const Token name = lexer_.Next();
+  if (name.type != Token::Type::kName) return FailToken(name);
+  std::string fullName = name.text;
+  // Program names may carry an extension or a path ("DO util.prg").
+  while (lexer_.position() < line_.size()) {
+    const char c = line_[lexer_.position()];
+    if (c != '.' && c != '\\' && c != ':') break;
+    lexer_.Next();
+    fullName += c;
+    const Token part = lexer_.Peek();
+    if (part.type == Token::Type::kName && part.position == lexer_.position()) {
+      fullName += lexer_.Next().text;
+    }
+  }
+  std::vector<Value> args;
+  const Token with = lexer_.Next();
+  if (with.type == Token::Type::kName && AsciiUpper(with.text) == "WITH") {
+    if (!ExpressionList(&args)) return false;
+    if (!ExpectEnd()) return false;
+  } else if (with.type != Token::Type::kEnd) {
+    return FailToken(with);
+  }
+  host_.WriteLine(DoLine(fullName, args));
+  return true;
+}
+
+bool Statement::RunSet() {
+  const Token what = lexer_.Next();
+  if (what.type != Token::Type::kName || !MatchesKeyword(what.text, "LIBRARY")) {
+    if (what.type == Token::Type::kName) return Fail("Unsupported SET command: SET " + what.text);
+    return FailToken(what);
+  }
+  const Token to = lexer_.Next();
+  if (to.type == Token::Type::kEnd) return host_.SetLibrary("", &error_);
+  if (to.type != Token::Type::kName || AsciiUpper(to.text) != "TO") return FailToken(to);
+
+  std::string path;
+  const Token next = lexer_.Peek();
+  if (next.type == Token::Type::kString || IsSymbol(next, '(')) {
+    Value value;
+    if (!Expression(&value)) return false;
+    if (!value.is_string()) return Fail("SET LIBRARY TO needs a file name.");
+    path = value.text;
+    const Token tail = lexer_.Next();
+    if (tail.type == Token::Type::kName && MatchesKeyword(tail.text, "ADDITIVE")) {
+      if (!ExpectEnd()) return false;
+    } else if (tail.type != Token::Type::kEnd) {
+      return FailToken(tail);
+    }
+  } else {
+    path = lexer_.Rest();
+    // Only one library is held at a time; ADDITIVE is accepted and ignored.
+    const std::string upper = AsciiUpper(path);
+    const std::string additive = " ADDITIVE";
+    if (upper.size() > additive.size() &&
+        upper.compare(upper.size() - additive.size(), additive.size(), additive) == 0) {
+      path.erase(path.size() - additive.size());
+      while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.pop_back();
+    }
+  }
+  return host_.SetLibrary(path, &error_);
+}
+
+bool Statement::RunRelease() {
+  const Token what = lexer_.Next();
+  if (what.type != Token::Type::kName || !MatchesKeyword(what.text, "LIBRARY")) {
+    return Fail("Unsupported RELEASE command; only RELEASE LIBRARY is known.");
+  }
+  lexer_.Rest();  // RELEASE LIBRARY file: there is only one library to release
+  return host_.ReleaseLibrary(&error_);
+}
+
+bool Statement::RunDoEvents() {
+  double milliseconds = -1;
+  const Token next = lexer_.Peek();
+  if (next.type == Token::Type::kName && MatchesKeyword(next.text, "FORCE")) {
+    lexer_.Next();
+  } else if (next.type != Token::Type::kEnd) {
+    Value value;
+    if (!Expression(&value)) return false;
+    if (!value.is_number() || !(value.number >= 0)) {
+      return Fail("DOEVENTS takes a number of milliseconds.");
+    }
+    milliseconds = value.number;
+  }
+  if (!ExpectEnd()) return false;
+  host_.DoEvents(milliseconds);
+  return true;
+}
+
+bool Statement::RunList() {
+  const Token what = lexer_.Next();
+  if (what.type != Token::Type::kName || !MatchesKeyword(what.text, "FUNCTIONS")) {
+    return Fail("Unsupported LIST command; only LIST FUNCTIONS is known.");
+  }
+  return ExpectEnd() && host_.ListFunctions(&error_);
+}
+
+bool Statement::ExpressionList(std::vector<Value>* values) {
+  for (;;) {
+    Value value;
+    if (!Expression(&value)) return false;
+    values->push_back(std::move(value));
+    if (!IsSymbol(lexer_.Peek(), ',')) return true;
+    lexer_.Next();
+  }
+}
+
+bool Statement::Expression(Value* value) {
+  if (++depth_ > kMaxNesting) return Fail("Expression nested too deeply.");
+  if (!Unary(value)) return false;
+  for (;;) {
+    const Token op = lexer_.Peek();
+    if (!IsSymbol(op, '+') && !IsSymbol(op, '-')) break;
+    lexer_.Next();
+    Value right;
+    if (!Unary(&right)) return false;
+    if (op.text == "+" && value->is_string() && right.is_string()) {
+      value->text += right.text;
+    } else if (value->is_number() && right.is_number()) {
+      value->number = op.text == "+" ? value->number + right.number : value->number - right.number;
+    } else {
+      return Fail("Operator/operand type mismatch.");
+    }
+  }
+  --depth_;
+  return true;
+}
+
+bool Statement::Unary(Value* value) {
+  const Token token = lexer_.Peek();
+  if (IsSymbol(token, '-') || IsSymbol(token, '+')) {
+    lexer_.Next();
+    if (++depth_ > kMaxNesting) return Fail("Expression nested too deeply.");
+    if (!Unary(value)) return false;
+    --depth_;
+    if (!value->is_number()) return Fail("Operator/operand type mismatch.");
+    if (token.text == "-") value->number = -value->number;
+    return true;
+  }
+  return Primary(value);
+}
+
+bool Statement::Primary(Value* value) {
+  const Token token = lexer_.Next();
+  switch (token.type) {
+    case Token::Type::kString:
+      *value = Value::String(token.text);
+      return true;
+    case Token::Type::kNumber:
+      *value = Value::Number(token.number);
+      return true;
+    case Token::Type::kLogical:
+      *value = Value::Logical(token.logical);
+      return true;
+    case Token::Type::kName:
+      if (IsSymbol(lexer_.Peek(), '(')) return Call(token.text, value);
+      return Fail("Unknown name: " + token.text);
+    case Token::Type::kSymbol:
+      if (token.text == "(") {
+        if (!Expression(value)) return false;
+        const Token close = lexer_.Next();
+        return IsSymbol(close, ')') || FailToken(close);
+      }
+      return FailToken(token);
+    default:
+      return FailToken(token);
+  }
+}
+
+bool Statement::Call(const std::string& name, Value* value) {
+  lexer_.Next();  // "("
+  std::vector<Value> args;
+  if (IsSymbol(lexer_.Peek(), ')')) {
+    lexer_.Next();
+  } else {
+    if (!ExpressionList(&args)) return false;
+    const Token close = lexer_.Next();
+    if (!IsSymbol(close, ')')) return FailToken(close);
+  }
+  bool found = false;
+  if (!CallBuiltin(AsciiUpper(name), args, value, &found)) return false;
+  if (found) return true;
+  if (!host_.HasLibraryFunction(name)) return Fail("Unknown function: " + name);
+  return host_.CallLibraryFunction(name, args, value, &error_);
+}
+
+bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& args, Value* value,
+                            bool* found) {
+  *found = true;
+  if (upper == "CHR") {
+    if (args.size() != 1 || !args[0].is_number()) return Fail("CHR takes one number.");
+    const double n = args[0].number;
+    if (!(n >= 0 && n <= 255) || n != std::floor(n)) return Fail("CHR argument out of range.");
+    *value = Value::String(std::string(1, static_cast<char>(static_cast<unsigned char>(n))));
+    return true;
+  }
+  if (upper == "LEN") {
+    if (args.size() != 1 || !args[0].is_string()) return Fail("LEN takes one string.");
+    *value = Value::Number(static_cast<double>(args[0].text.size()));
+    return true;
+  }
+  if (upper == "REPLICATE") {
+    if (args.size() != 2 || !args[0].is_string() || !args[1].is_number()) {
+      return Fail("REPLICATE takes a string and a number.");
+    }
+    const double count = std::floor(args[1].number);
+    if (!(count >= 0) || count * static_cast<double>(args[0].text.size()) > kMaxReplicateBytes) {
+      return Fail("REPLICATE count out of range.");
+    }
+    std::string text;
+    for (double i = 0; i < count; ++i) text += args[0].text;
+    *value = Value::String(std::move(text));
+    return true;
+  }
+  if (upper == "MESSAGEBOX") {
+    // MESSAGEBOX(text [, title] [, flags]): after the text, a string is the
+    // title and a number the flags, in either order. Nothing modal is shown;
+    // the box is written out and "OK" (1) is the answer.
+    if (args.empty() || args.size() > 3 || !args[0].is_string()) {
+      return Fail("MESSAGEBOX takes a text, then an optional title and flags.");
+    }
+    std::string title;
+    double flags = 0;
+    bool haveTitle = false, haveFlags = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+      if (args[i].is_string() && !haveTitle) {
+        title = args[i].text;
+        haveTitle = true;
+      } else if (args[i].is_number() && !haveFlags) {
+        flags = args[i].number;
+        haveFlags = true;
+      } else {
+        return Fail("MESSAGEBOX takes a text, then an optional title and flags.");
+      }
+    }
+    host_.WriteLine(MessageBoxLine(args[0].text, title, flags));
+    *value = Value::Number(1);
+    return true;
+  }
+  *found = false;
+  return true;
+}
+
+}  // namespace
+
+bool Interpreter::Execute(const std::string& line, HostError* error) {
+  Statement statement(host_, line);
+  return statement.Run(error);
+}
+
+void Interpreter::ExecuteLine(const std::string& line) {
+  HostError error;
+  if (!Execute(line, &error)) host_.ReportError(error);
+}
+
+}  // namespace zanvor

@@ -1,0 +1,75 @@
+// The host's small FoxPro-like command language. One command per line:
+//
+//   SET LIBRARY TO file        load a link library (a bare path, a literal or
+//                              a parenthesised expression); no file: release
+//   RELEASE LIBRARY            run the library's unload function, free it
+//   LIST FUNCTIONS             print the loaded library's function table
+//   =expr                      evaluate, discard the value
+//   ? expr[, expr...]          print the values as plain text, then a newline
+//   DEBUGOUT expr[, expr...]   the same on standard error (the debug output)
+//   DO name [WITH a, b, ...]   record the call (no programs exist here)
+//   DOEVENTS [ms]              pump window messages (one pass, or for ms)
+//   QUIT                       stop after this line
+//   name(args)                 a function call used as a command
+//   * comment                  also "&&" after a command
+//
+// Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
+// `-`, parentheses, the built-ins CHR, LEN, REPLICATE and MESSAGEBOX, and the
+// loaded library's functions, all called with case-insensitive names.
+#ifndef ZANVOR_TOOLS_HOST_INTERPRETER_H_
+#define ZANVOR_TOOLS_HOST_INTERPRETER_H_
+
+#include <string>
+#include <vector>
+
+#include "value.h"
+
+namespace zanvor {
+
+// What the language needs from the host around it.
+class ScriptHost {
+ public:
+  virtual ~ScriptHost() = default;
+
+  // One line on standard output / one error line on standard error.
+  virtual void WriteLine(const std::string& line) = 0;
+  virtual void WriteDebugLine(const std::string& line) = 0;
+  virtual void ReportError(const HostError& error) = 0;
+
+  // Library functions by name, in any letter case.
+  virtual bool HasLibraryFunction(const std::string& name) = 0;
+  virtual bool CallLibraryFunction(const std::string& name, const std::vector<Value>& args,
+                                   Value* result, HostError* error) = 0;
+
+  // An empty path releases the library.
+  virtual bool SetLibrary(const std::string& path, HostError* error) = 0;
+  virtual bool ReleaseLibrary(HostError* error) = 0;
+  virtual bool ListFunctions(HostError* error) = 0;
+
+  // milliseconds < 0: one pass over the waiting messages.
+  virtual void DoEvents(double milliseconds) = 0;
+  virtual void Quit() = 0;
+};
+
+class Interpreter {
+ public:
+  // REQUIRES: host outlives the interpreter.
+  explicit Interpreter(ScriptHost& host) : host_(host) {}
+  Interpreter(const Interpreter&) = delete;
+  Interpreter& operator=(const Interpreter&) = delete;
+
+  // Runs one command line. An error is reported through the host and ends
+  // only this line. May be entered again from inside a call it makes (a
+  // library function that has the host execute a command).
+  void ExecuteLine(const std::string& line);
+
+  // As ExecuteLine, but hands the error back instead of reporting it.
+  bool Execute(const std::string& line, HostError* error);
+
+ private:
+  ScriptHost& host_;
+};
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_HOST_INTERPRETER_H_

@@ -1,0 +1,51 @@
+// The host's main window and its message pump. The window is a real,
+// unshown top-level window (not message-only), so that posts to
+// HWND_BROADCAST reach it; the library subclasses it and posts to it.
+#ifndef ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_
+#define ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "win_handles.h"
+
+namespace zanvor {
+
+class MainWindow {
+ public:
+  // Registers the window class and creates the window; null on failure with
+  // the reason in *error.
+  static std::unique_ptr<MainWindow> Create(std::string* error);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  HWND hwnd() const { return window_.get(); }
+  // The host's own window procedure, for checking that a library that
+  // subclassed the window put it back.
+  static WNDPROC HostProcedure();
+
+ private:
+  MainWindow(ATOM windowClass, UniqueWindow window);
+
+  ATOM windowClass_;
+  UniqueWindow window_;
+};
+
+// Dispatches every message waiting for this thread (window messages, thread
+// timers, posted thread messages). Returns false once WM_QUIT was taken.
+bool PumpMessages();
+
+// Pumps messages for `milliseconds`, waking as they arrive. Returns false
+// once WM_QUIT was taken.
+bool PumpMessagesFor(DWORD milliseconds);
+
+// Pumps messages until `event` is signalled. Returns false once WM_QUIT was
+// taken.
+bool PumpUntilSignalled(HANDLE event);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_

@@ -1,0 +1,54 @@
+// Opt-in network emulation for running several emulated machines under Wine,
+// which has no domain-wide mailslots ("\\*\mailslot\..." fails there). It is
+// part of the host only, never of the library: after the host loads a link
+// library it patches the library's import of kernel32 CreateFileA, so that a
+// domain-wide mailslot name is redirected.
+//
+//   local        "\\*\mailslot\X" opens "\\.\mailslot\X": the machine is the
+//                whole network.
+//   relay:PORT   "\\*\mailslot\X" opens a mailslot of the host's own that a
+//                host thread drains, forwarding each datagram over loopback
+//                UDP to the machine's relay on PORT (zanvor_relay.exe), which
+//                delivers it to every emulated machine.
+#ifndef ZANVOR_TOOLS_HOST_NETWORK_H_
+#define ZANVOR_TOOLS_HOST_NETWORK_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zanvor {
+
+class NetworkEmulation {
+ public:
+  enum class Mode { kOff, kLocal, kRelay };
+
+  // Parses "", "off", "local" or "relay:PORT".
+  bool Configure(const std::string& spec, std::string* error);
+  Mode mode() const { return mode_; }
+
+  // Starts what the mode needs before any library is loaded (the relay
+  // mailslot and its forwarding thread).
+  bool Start(std::string* error);
+
+  // Patches a freshly loaded library's import of CreateFileA. Does nothing
+  // when the emulation is off.
+  bool Attach(HMODULE module, std::string* error);
+
+ private:
+  Mode mode_ = Mode::kOff;
+  uint16_t relayPort_ = 0;
+};
+
+enum class PatchResult { kPatched, kNotImported, kFailed };
+
+// Replaces `module`'s import address table entry for `dll`!`function` (by
+// name; dll compared without letter case) with `replacement`, storing the old
+// entry in *original.
+PatchResult PatchImport(HMODULE module, const char* dll, const char* function, void* replacement,
+                        void** original);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_HOST_NETWORK_H_

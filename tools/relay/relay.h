@@ -1,0 +1,64 @@
+// zanvor_relay.exe: one emulated machine's end of the emulated network.
+// It listens on a loopback UDP port; every datagram it receives it writes to
+// the machine's server mailslot (dropped when no one has created it, as on a
+// real network), and every datagram that came from the machine's own hosts
+// (any sender that is not a peer relay) it also forwards to each peer relay.
+// Datagrams from peers are never forwarded again, so there are no loops.
+#ifndef ZANVOR_TOOLS_RELAY_RELAY_H_
+#define ZANVOR_TOOLS_RELAY_RELAY_H_
+
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/unique_handle_win.h"
+
+namespace zanvor {
+
+struct RelayOptions {
+  uint16_t port = 0;
+  std::vector<uint16_t> peers;
+  std::string mailslot = "\\\\.\\mailslot\\VFP\\ZANVOR\\SERVER";
+  // Real broadcasts may arrive twice; this delivers every datagram twice.
+  bool twice = false;
+  bool verbose = false;
+};
+
+// Parses the command line; false with *error for bad or missing options.
+bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions* options,
+                       std::string* error);
+
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() { return INVALID_SOCKET; }
+  static void Close(Handle h) { closesocket(h); }
+};
+using UniqueSocket = UniqueResource<SocketTraits>;
+
+class Relay {
+ public:
+  explicit Relay(RelayOptions options) : options_(std::move(options)), buffer_(kMaxDatagram) {}
+
+  // Binds 127.0.0.1:port. REQUIRES: WSAStartup done.
+  bool Open(std::string* error);
+  // Receives and handles one datagram; false with the socket error in
+  // *error when receiving failed.
+  bool HandleOne(int* error);
+
+ private:
+  int Deliver(const char* data, int size);
+  bool IsPeer(const sockaddr_in& from) const;
+
+  static constexpr int kMaxDatagram = 64 * 1024;
+
+  RelayOptions options_;
+  UniqueSocket socket_;
+  std::vector<char> buffer_;
+};
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_RELAY_RELAY_H_
