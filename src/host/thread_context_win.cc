@@ -58,7 +58,14 @@ ContextRegistry registry;
 }  // namespace
 
 ThreadContext* CurrentThreadContext() {
-  if (registry.tlsIndex == TLS_OUT_OF_INDEXES) return nullptr;
+  if (registry.tlsIndex == TLS_OUT_OF_INDEXES) {
+    // Normally taken at load; code linked statically (the Windows unit
+    // tests) gets its slot on first use instead.
+    EnterCriticalSection(&registry.lock);
+    if (registry.tlsIndex == TLS_OUT_OF_INDEXES) registry.tlsIndex = TlsAlloc();
+    LeaveCriticalSection(&registry.lock);
+    if (registry.tlsIndex == TLS_OUT_OF_INDEXES) return nullptr;
+  }
   // TlsGetValue does not clear the last error on success in every Windows
   // version; callers read GetLastError only after their own calls.
   auto* context = static_cast<ThreadContext*>(TlsGetValue(registry.tlsIndex));
