@@ -2,7 +2,6 @@
 
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
-#include "host/thread_context_win.h"
 #include "registry/process_state_win.h"
 
 namespace zanvor {
@@ -14,7 +13,6 @@ LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LP
   }
   // Every instance message is ours: handled here and never passed on. The
   // host's message loop called us, so nothing may unwind past this frame.
-  ForeignFrameGuard guard;
   try {
     Protocol().OnInstanceMessage(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam));
   } catch (...) {

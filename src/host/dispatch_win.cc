@@ -81,7 +81,6 @@ void Act(zanvor::ThreadContext* context, RequestRecord* record) {
 extern "C" __declspec(dllexport) uint32_t __fastcall DispatchAPI(RequestRecord* record) {
   zanvor::ThreadContext* context = zanvor::CurrentThreadContext();
   if (context == nullptr || record == nullptr) return 0;  // no heap left: nothing we can do
-  ++context->escapeDepth;
   try {
     Act(context, record);
   } catch (const zanvor::HostErrorRaised&) {
@@ -90,6 +89,5 @@ extern "C" __declspec(dllexport) uint32_t __fastcall DispatchAPI(RequestRecord* 
     // Our own failures (out of memory, mostly) must not reach the host's
     // frames; the function simply ends without a result.
   }
-  --context->escapeDepth;
   return 0;
 }

@@ -14,14 +14,6 @@ GlobalBlockMemory globalMemory;
 
 uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-// Requests 83 and 84 end the running function: once the host has recorded
-// the error, unwind to the innermost DispatchAPI call. Outside any call (or
-// below a foreign frame) there is nothing to unwind to, so just return.
-void EscapeIfActive() {
-  ThreadContext* context = CurrentThreadContext();
-  if (context != nullptr && context->escapeDepth > 0) throw HostErrorRaised{};
-}
-
 }  // namespace
 
 uint32_t SendHostRequest(uint32_t number, uint32_t data, uint32_t extra) {
@@ -36,15 +28,17 @@ uint32_t SendHostRequest(uint32_t number, uint32_t data, uint32_t extra) {
   return record.data;
 }
 
+// Requests 83 and 84 end the running function: once the host has recorded
+// the error, the exception unwinds our own frames (releasing what they hold)
+// to the innermost DispatchAPI call of the thread, which catches it. Only the
+// host calls raise, so a DispatchAPI call is always below us.
 void RaiseErrorText(const std::string& text) {
   SendHostRequest(kRequestRaiseErrorText, Address(text.c_str()));
-  EscapeIfActive();
-  throw HostErrorRaised{};  // unreachable in practice: callers are host calls
+  throw HostErrorRaised{};
 }
 
 void RaiseErrorNumber(uint32_t number) {
   SendHostRequest(kRequestRaiseErrorNumber, number);
-  EscapeIfActive();
   throw HostErrorRaised{};
 }
 

@@ -98,15 +98,4 @@ void DetachProcess() {
   LeaveCriticalSection(&registry.lock);
 }
 
-ForeignFrameGuard::ForeignFrameGuard() : context_(CurrentThreadContext()), savedDepth_(0) {
-  if (context_ != nullptr) {
-    savedDepth_ = context_->escapeDepth;
-    context_->escapeDepth = 0;
-  }
-}
-
-ForeignFrameGuard::~ForeignFrameGuard() {
-  if (context_ != nullptr) context_->escapeDepth = savedDepth_;
-}
-
 }  // namespace zanvor

@@ -17,11 +17,6 @@ struct ThreadContext {
   HostCallback hostCallback;
   uint8_t* handleTable;
   uint8_t* slotTable;
-  // The error escape: the number of DispatchAPI calls active on this thread
-  // whose frames a raised host error may unwind to. Zero while code runs
-  // below a frame that is not ours (a window procedure or timer callback the
-  // host dispatched), so a raise there never throws through the host.
-  int escapeDepth;
 };
 
 // The calling thread's context, created (and linked into the context list)
@@ -32,23 +27,12 @@ ThreadContext* CurrentThreadContext();
 bool AttachProcess();
 void DetachProcess();
 
-// Thrown by a raised host error after the host's callback returned; caught
-// by the innermost DispatchAPI call of the thread.
+// The error escape: thrown by a raised host error after the host's callback
+// returned, and caught by the innermost DispatchAPI call of the thread. Every
+// entry point the host or Windows calls (DispatchAPI, the window procedure,
+// the timer procedure) catches everything, so nothing unwinds into frames
+// that are not ours.
 struct HostErrorRaised {};
-
-// Marks a stretch of code entered from a frame that is not ours (window
-// procedure, timer procedure): host errors raised inside do not unwind.
-class ForeignFrameGuard {
- public:
-  ForeignFrameGuard();
-  ~ForeignFrameGuard();
-  ForeignFrameGuard(const ForeignFrameGuard&) = delete;
-  ForeignFrameGuard& operator=(const ForeignFrameGuard&) = delete;
-
- private:
-  ThreadContext* context_;
-  int savedDepth_;
-};
 
 }  // namespace zanvor
 

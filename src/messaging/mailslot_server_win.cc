@@ -5,7 +5,6 @@
 
 #include "commands/instance_env_win.h"
 #include "host/host_services_win.h"
-#include "host/thread_context_win.h"
 #include "messaging/mailslot_read.h"
 #include "messaging/receive_tick.h"
 #include "registry/process_state_win.h"
@@ -91,7 +90,6 @@ void StopReceiving() {
 }
 
 void CALLBACK MailslotTimerProc(HWND, UINT, UINT_PTR, DWORD) {
-  ForeignFrameGuard guard;
   try {
     WinMailslotOps ops;
     WinReceiveSink sink;
