@@ -27,21 +27,9 @@ def assert_no_datagram(test, host, settle=1.0):
     test.assertEqual(host.ask("MS_READ()"), "")
 
 
-class SingleMachineTest(unittest.TestCase):
-    def setUp(self):
-        self.prefix = zh.Prefix("net-a").fresh()
-        self.hosts = []
-
-    def tearDown(self):
-        for host in self.hosts:
-            if host.process.poll() is None:
-                host.kill()
-        self.prefix.stop_server()
-
-    def start(self, network=None):
-        host = zh.Host(self.prefix, library=zh.FAKE_FLL, network=network)
-        self.hosts.append(host)
-        return host
+class SingleMachineTest(zh.MachineTestCase):
+    PREFIX = "net-a"
+    LIBRARY = zh.FAKE_FLL
 
     def test_without_emulation_the_domain_wide_name_is_left_alone(self):
         host = self.start()

@@ -4,29 +4,18 @@ network emulation sends domain-wide mailslot datagrams through it."""
 
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zanvor_harness as zh  # noqa: E402
 
 
-def wait_calls(host, proc, count, timeout=20):
-    deadline = time.monotonic() + zh.scaled(timeout)
-    while time.monotonic() < deadline:
-        if len(host.calls(proc)) >= count:
-            return host.calls(proc)
-        time.sleep(0.05)
-    raise zh.HarnessError("%s ran %d times, wanted %d\n%s" %
-                          (proc, len(host.calls(proc)), count, host.describe()))
+wait_calls = zh.wait_calls
 
 
 def settle(*hosts):
-    # Longer than one receive tick (200 ms), so duplicates would have run.
-    time.sleep(zh.scaled(1.0))
-    for host in hosts:
-        host.send("DOEVENTS 300")
-        host.sync()
+    # Longer than a few receive ticks (200 ms), so duplicates would have run.
+    zh.settle(*hosts, pause=1.0)
 
 
 class WithoutEmulationTest(unittest.TestCase):
@@ -45,21 +34,11 @@ class WithoutEmulationTest(unittest.TestCase):
             prefix.stop_server()
 
 
-class OneMachineNetworkTest(unittest.TestCase):
-    def setUp(self):
-        self.prefix = zh.Prefix("net-local").fresh()
-        self.hosts = []
-
-    def tearDown(self):
-        for host in self.hosts:
-            if host.process.poll() is None:
-                host.kill()
-        self.prefix.stop_server()
+class OneMachineNetworkTest(zh.MachineTestCase):
+    PREFIX = "net-local"
 
     def start(self):
-        host = zh.Host(self.prefix, library=zh.FLL, network="local")
-        self.hosts.append(host)
-        return host
+        return super().start(network="local")
 
     def test_a_datagram_for_a_subscribed_name_reaches_every_handler_once(self):
         server = self.start()

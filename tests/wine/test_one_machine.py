@@ -23,41 +23,17 @@ def quoted(text):
     return "[%s]" % text
 
 
-class OneMachineTest(unittest.TestCase):
-    def setUp(self):
-        self.prefix = zh.Prefix("one-machine").fresh()
-        self.hosts = []
-
-    def tearDown(self):
-        for host in self.hosts:
-            if host.process.poll() is None:
-                host.kill()
-        self.prefix.stop_server()
-
-    def start(self):
-        host = zh.Host(self.prefix, library=zh.FLL)
-        self.hosts.append(host)
-        return host
+class OneMachineTest(zh.MachineTestCase):
+    PREFIX = "one-machine"
 
     def subscribe(self, host, name, proc=None):
         host.send('=SUBSCRIBE(%s, "%s")' % (quoted(name), HANDLER % (proc or name)))
 
     def settle(self, *hosts):
-        """Lets the posted window messages of every host run out."""
-        time.sleep(zh.scaled(0.5))
-        for host in hosts:
-            host.send("DOEVENTS 200")
-            host.sync()
+        zh.settle(*hosts)
 
     def wait_calls(self, host, proc, count, timeout=20):
-        deadline = time.monotonic() + zh.scaled(timeout)
-        while time.monotonic() < deadline:
-            calls = host.calls("On" + proc)
-            if len(calls) >= count:
-                return calls
-            time.sleep(0.05)
-        raise zh.HarnessError("On%s ran %d times, wanted %d\n%s" %
-                              (proc, len(host.calls("On" + proc)), count, host.describe()))
+        return zh.wait_calls(host, "On" + proc, count, timeout)
 
     def assert_delivered_once(self, hosts, proc, message):
         for host in hosts:

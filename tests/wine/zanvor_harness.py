@@ -29,6 +29,7 @@ import socket
 import subprocess
 import threading
 import time
+import unittest
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -459,3 +460,48 @@ class Machine:
                 h.kill()
         self.relay.stop()
         self.prefix.stop_server()
+
+
+def wait_calls(host, proc, count, timeout=DEFAULT_TIMEOUT):
+    """Waits until procedure `proc` has been called `count` times in host's
+    DO lines; returns the argument lists."""
+    deadline = time.monotonic() + scaled(timeout)
+    while time.monotonic() < deadline:
+        calls = host.calls(proc)
+        if len(calls) >= count:
+            return calls
+        time.sleep(0.05)
+    raise HarnessError("%s ran %d times, wanted %d\n%s" %
+                       (proc, len(host.calls(proc)), count, host.describe()))
+
+
+def settle(*hosts, pause=0.5):
+    """Lets posted window messages and receive ticks run out: waits `pause`
+    seconds, then has every host pump its messages once more."""
+    time.sleep(scaled(pause))
+    for host in hosts:
+        host.send("DOEVENTS 200")
+        host.sync()
+
+
+class MachineTestCase(unittest.TestCase):
+    """A test on one emulated machine: a fresh prefix per test, hosts
+    started with start(), and all of them ended afterwards."""
+
+    PREFIX = "machine"
+    LIBRARY = FLL
+
+    def setUp(self):
+        self.prefix = Prefix(self.PREFIX).fresh()
+        self.hosts = []
+
+    def tearDown(self):
+        for host in self.hosts:
+            if host.process.poll() is None:
+                host.kill()
+        self.prefix.stop_server()
+
+    def start(self, library=None, network=None):
+        host = Host(self.prefix, library=library or self.LIBRARY, network=network)
+        self.hosts.append(host)
+        return host
