@@ -117,53 +117,108 @@ TEST_F(ServerClaimTest, AMailslotThatCannotBeCreatedIsReportedAndTheRoleKept) {
   EXPECT_EQ(commands[0].substr(commands[0].size() - tail.size()), tail);
 }
 
+// The server instance with a window of its own subscribed to "news", its
+// ring and its mailslot: the receive timer's whole path on real objects.
+class ReceiveTest : public ServerClaimTest {
+ protected:
+  void SetUp() override {
+    ServerClaimTest::SetUp();
+    ASSERT_TRUE(ClaimServerMutexAndMailslot());
+    ProcessState& state = State();
+    state.bufferSection.reset(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, nullptr));
+    state.bufferMutex.reset(CreateMutexA(nullptr, FALSE, nullptr));
+    state.messageId = RegisterWindowMessageA("Zanvor test message");
+    window = CreateWindowExA(0, "STATIC", "receive test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                             nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    InstanceProtocol& protocol = Protocol();
+    protocol.mainWindow = protocol.serverWindow = WindowValue(window);
+    protocol.tables.ResetSubscribers();
+    protocol.Subscribe("news", "DO x WITH <Msg>");
+    writer.reset(CreateFileA(kServerMailslotName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid());
+  }
+  void TearDown() override {
+    writer.reset();
+    InstanceProtocol& protocol = Protocol();
+    protocol.Unsubscribe("news");
+    protocol.mainWindow = protocol.serverWindow = 0;
+    DestroyWindow(window);
+    ProcessState& state = State();
+    state.bufferSection.reset();
+    state.bufferMutex.reset();
+    state.messageId = 0;
+    ServerClaimTest::TearDown();
+  }
+
+  void Write(const std::vector<uint8_t>& datagram) {
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer.get(), datagram.data(), static_cast<DWORD>(datagram.size()),
+                          &written, nullptr));
+  }
+  static std::vector<uint8_t> Packet(const std::string& text, uint8_t idByte) {
+    uint8_t packet[kPacketBufferSize];
+    const uint8_t id[16] = {idByte, 0x5A, 0x56};
+    CMsgPack packer;
+    const int32_t size = packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
+                                     static_cast<int32_t>(text.size()), packet, id, 4711);
+    return std::vector<uint8_t>(packet, packet + size);
+  }
+  // The texts of the DeliverText posts waiting for the window, in order.
+  std::vector<std::string> Delivered() {
+    std::vector<std::string> texts;
+    MSG msg;
+    const UINT id = State().messageId;
+    while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) {
+      EXPECT_EQ(HIWORD(msg.wParam), 8);  // DeliverText
+      const std::string text = ReadText(State().bufferSection.get(), LOWORD(msg.wParam));
+      EXPECT_EQ(static_cast<uint32_t>(msg.lParam), TextCheck(text));
+      texts.push_back(text);
+    }
+    return texts;
+  }
+
+  HWND window = nullptr;
+  UniqueFile writer;
+};
+
 // A datagram bigger than the receive buffer must not stop the machine's
 // mailslot: it is taken out and dropped, and the packet behind it arrives.
-TEST_F(ServerClaimTest, TheTimerDropsAnOversizedDatagramAndDeliversTheNext) {
-  ASSERT_TRUE(ClaimServerMutexAndMailslot());
-  ProcessState& state = State();
-  state.bufferSection.reset(
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, nullptr));
-  state.bufferMutex.reset(CreateMutexA(nullptr, FALSE, nullptr));
-  state.messageId = RegisterWindowMessageA("Zanvor test message");
-  HWND window = CreateWindowExA(0, "STATIC", "claim test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  InstanceProtocol& protocol = Protocol();
-  protocol.mainWindow = protocol.serverWindow = WindowValue(window);
-  protocol.tables.ResetSubscribers();
-  protocol.Subscribe("news", "DO x WITH <Msg>");
-
-  UniqueFile writer(CreateFileA(kServerMailslotName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(writer.valid());
-  DWORD written = 0;
-  const std::vector<uint8_t> oversized(600, 0x41);
-  ASSERT_TRUE(WriteFile(writer.get(), oversized.data(), 600, &written, nullptr));
-  const std::string text = "news:hello";
-  uint8_t packet[kPacketBufferSize];
-  const uint8_t id[16] = {1, 2, 3};
-  CMsgPack packer;
-  const int32_t size = packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
-                                   static_cast<int32_t>(text.size()), packet, id, 4711);
-  ASSERT_TRUE(WriteFile(writer.get(), packet, size, &written, nullptr));
-
+TEST_F(ReceiveTest, TheTimerDropsAnOversizedDatagramAndDeliversTheNext) {
+  Write(std::vector<uint8_t>(600, 0x41));
+  Write(Packet("news:hello", 1));
   MailslotTimerProc(nullptr, 0, 0, 0);
-
-  MSG msg;
-  ASSERT_TRUE(PeekMessageA(&msg, window, state.messageId, state.messageId, PM_REMOVE));
-  EXPECT_EQ(HIWORD(msg.wParam), 8);  // DeliverText
-  EXPECT_EQ(ReadText(state.bufferSection.get(), LOWORD(msg.wParam)), text);
-  EXPECT_EQ(static_cast<uint32_t>(msg.lParam), TextCheck(text));
-  EXPECT_FALSE(PeekMessageA(&msg, window, state.messageId, state.messageId, PM_REMOVE));
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"news:hello"});
   EXPECT_TRUE(commands.empty());
+}
 
-  protocol.Unsubscribe("news");
-  protocol.mainWindow = protocol.serverWindow = 0;
-  DestroyWindow(window);
-  state.bufferSection.reset();
-  state.bufferMutex.reset();
-  state.messageId = 0;
+TEST_F(ReceiveTest, ADuplicateEndsTheTickAndABadCheckByteDropsOnlyItsDatagram) {
+  std::vector<uint8_t> bad = Packet("news:bad", 2);
+  bad.back() ^= 0x01;
+  Write(bad);
+  Write(Packet("news:one", 3));
+  Write(Packet("news:one", 3));  // the same id again
+  Write(Packet("news:two", 4));
+  Write(Packet("other:nobody", 5));
+  MailslotTimerProc(nullptr, 0, 0, 0);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"news:one"});
+  MailslotTimerProc(nullptr, 0, 0, 0);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"news:two"});
+}
+
+TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
+  for (int i = 0; i < 150; ++i) Write(Packet("news:" + std::to_string(i), static_cast<uint8_t>(100 + i)));
+  MailslotTimerProc(nullptr, 0, 0, 0);
+  std::vector<std::string> first = Delivered();
+  ASSERT_EQ(first.size(), 100u);
+  EXPECT_EQ(first.front(), "news:0");
+  EXPECT_EQ(first.back(), "news:99");
+  MailslotTimerProc(nullptr, 0, 0, 0);
+  std::vector<std::string> second = Delivered();
+  ASSERT_EQ(second.size(), 50u);
+  EXPECT_EQ(second.back(), "news:149");
 }
 
 }  // namespace
