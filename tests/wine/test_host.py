@@ -6,6 +6,7 @@ command language and its output format."""
 import os
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -320,6 +321,28 @@ class LanguageTest(HostTestCase):
         self.assertEqual(host.calls("util.prg"), [[]])
         self.assertIn("DO NoArgs([])", host.output())
         self.assertIn('DO Handler(["ab", 42, 1.25, "\\u00c8", false])', host.output())
+
+    def test_qpc_counts_microseconds_as_a_string_of_digits(self):
+        host = self.start(library=None)
+        outer_start = time.monotonic()
+        first = host.ask("QPC()")
+        inner_start = time.monotonic()
+        time.sleep(0.5)
+        inner_end = time.monotonic()
+        second = host.ask("QPC()")
+        outer_end = time.monotonic()
+        self.assertRegex(first, r"^[0-9]+$")
+        self.assertRegex(second, r"^[0-9]+$")
+        # A character value: it concatenates with a string.
+        self.assertRegex(host.ask("QPC() + 'x'"), r"^[0-9]+x$")
+        # The host read the counter inside each of the two asks, so the
+        # difference lies between the pause alone and the whole span; wrong
+        # units (counter ticks, milliseconds) fall far outside.
+        elapsed_us = int(second) - int(first)
+        self.assertGreater(elapsed_us, (inner_end - inner_start) * 1e6 * 0.99 - 1000)
+        self.assertLess(elapsed_us, (outer_end - outer_start) * 1e6 * 1.01 + 1000)
+        _, errors = self.run_lines(host, "? QPC(1)")
+        self.assertEqual(errors, [(None, "QPC takes no arguments.")])
 
     def test_message_boxes_are_printed_and_answer_1(self):
         host = self.start(library=None)

@@ -14,8 +14,9 @@
 //   * comment                  also "&&" after a command
 //
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
-// `-`, parentheses, the built-ins CHR, LEN, REPLICATE and MESSAGEBOX, and the
-// loaded library's functions, all called with case-insensitive names.
+// `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX and QPC (the
+// performance counter in microseconds, as decimal digits), and the loaded
+// library's functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_HOST_INTERPRETER_H_
 
