@@ -16,37 +16,6 @@ constexpr size_t kSlotValuesOffset = 6;
 
 }  // namespace
 
-uint32_t HostBlockMemory::Alloc(uint32_t bytes) {
-  return static_cast<uint32_t>(
-      reinterpret_cast<uintptr_t>(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes)));
-}
-
-bool HostBlockMemory::ReAlloc(uint32_t block, uint32_t bytes) {
-  const SIZE_T oldSize = GlobalSize(AsGlobal(block));
-  // A movable block keeps its HGLOBAL across GlobalReAlloc; only its address
-  // changes, so the table entry stays right.
-  if (GlobalReAlloc(AsGlobal(block), bytes, GMEM_MOVEABLE | GMEM_ZEROINIT) == nullptr) return false;
-  // GlobalSize reports the rounded-up allocation on some systems, so the
-  // bytes past the old size are cleared here rather than trusting
-  // GMEM_ZEROINIT to cover exactly the added range.
-  if (bytes > oldSize) {
-    uint8_t* p = static_cast<uint8_t*>(GlobalLock(AsGlobal(block)));
-    if (p != nullptr) {
-      std::memset(p + oldSize, 0, bytes - oldSize);
-      GlobalUnlock(AsGlobal(block));
-    }
-  }
-  return true;
-}
-
-void HostBlockMemory::Free(uint32_t block) { GlobalFree(AsGlobal(block)); }
-
-uint8_t* HostBlockMemory::Lock(uint32_t block) {
-  return static_cast<uint8_t*>(GlobalLock(AsGlobal(block)));
-}
-
-void HostBlockMemory::Unlock(uint32_t block) { GlobalUnlock(AsGlobal(block)); }
-
 HostTables::HostTables()
     : handleTable_(kHandleBlocksOffset + 4u * kCapacity, 0),
       slotTable_(kSlotValuesOffset + 4u * kCapacity, 0),

@@ -8,19 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/global_memory_win.h"
 #include "host/value_handles.h"
 
 namespace zanvor {
-
-// GlobalAlloc'ed movable blocks: the handle is the HGLOBAL.
-class HostBlockMemory final : public BlockMemory {
- public:
-  uint32_t Alloc(uint32_t bytes) override;
-  bool ReAlloc(uint32_t block, uint32_t bytes) override;
-  void Free(uint32_t block) override;
-  uint8_t* Lock(uint32_t block) override;
-  void Unlock(uint32_t block) override;
-};
 
 // One thread's pair of tables. The host calls the library on its main thread
 // only, so it keeps one pair.
@@ -47,7 +38,7 @@ class HostTables {
  private:
   std::vector<uint8_t> handleTable_;
   std::vector<uint8_t> slotTable_;
-  HostBlockMemory memory_;
+  GlobalBlockMemory memory_;  // the same movable blocks the library uses
   ValueHandles handles_;
 };
 
