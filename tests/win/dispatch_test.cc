@@ -101,7 +101,8 @@ class DispatchTest : public ::testing::Test {
   static void SetUpTestSuite() {
     module_ = LoadLibraryA("zanvor.fll");
     ASSERT_NE(module_, nullptr) << "error " << GetLastError();
-    dispatch_ = reinterpret_cast<Dispatch>(GetProcAddress(module_, "@DispatchAPI@4"));
+    dispatch_ = reinterpret_cast<Dispatch>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "@DispatchAPI@4")));
     ASSERT_NE(dispatch_, nullptr);
   }
   void SetUp() override {
