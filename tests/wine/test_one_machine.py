@@ -94,6 +94,16 @@ class OneMachineTest(zh.MachineTestCase):
         self.assertEqual(host.calls("Show")[-1], [""])
         self.assertEqual(host.errors(), [])
 
+    def test_a_parameter_is_read_up_to_its_first_nul(self):
+        host = self.start()
+        host.send('=SUBSCRIBE("ab" + CHR(0) + "cd", "DO Cut WITH <Msg>" + CHR(0) + "junk")',
+                  'DO Show WITH LIST_SUBSCR()',
+                  '=ZANVOR_LOCAL("ab" + CHR(0) + "zz", "m" + CHR(0) + "tail")')
+        zh.wait_calls(host, "Cut", 1)
+        self.assertEqual(host.calls("Show")[-1], ["ab\t\tDO Cut WITH <Msg>\n"])
+        self.settle(host)
+        self.assertEqual(host.calls("Cut"), [["m"]])
+
     def test_argument_errors_reach_the_program_and_the_script_goes_on(self):
         host = self.start()
         host.send('=SUBSCRIBE("", "DO x WITH <Msg>")',
