@@ -27,7 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "host/unique_handle_win.h"
+#include "common/counter_clock.h"
+#include "common/win_handles.h"
 #include "messaging/packet.h"
 
 namespace zanvor {
@@ -44,21 +45,7 @@ constexpr DWORD kIdleLimitMs = 60000;
 // A mailslot write that takes longer than this waited for room.
 constexpr uint64_t kBlockedWriteUs = 10000;
 
-struct WindowTraits {
-  using Handle = HWND;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle h) { DestroyWindow(h); }
-};
-using UniqueWindow = UniqueResource<WindowTraits>;
 
-uint64_t Microseconds() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
-  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
-  return c / f * 1000000 + c % f * 1000000 / f;
-}
 
 bool ParseCount(const char* text, uint64_t* out) {
   char* end = nullptr;
@@ -123,7 +110,7 @@ int RunSink(uint64_t count) {
       break;
     }
     if (message.message == kStampMessage) {
-      const uint32_t now = static_cast<uint32_t>(Microseconds());
+      const uint32_t now = static_cast<uint32_t>(CounterMicroseconds());
       latencies.push_back(now - static_cast<uint32_t>(message.lParam));
       continue;
     }
@@ -173,7 +160,7 @@ int RunHop() {
 // process leaves the processor to the hop and the sink meanwhile.
 void WaitUntil(uint64_t deadline) {
   for (;;) {
-    const uint64_t now = Microseconds();
+    const uint64_t now = CounterMicroseconds();
     if (now >= deadline) return;
     Sleep(static_cast<DWORD>((deadline - now) / 1000));
   }
@@ -186,17 +173,17 @@ int RunSource(uint64_t count, uint64_t intervalUs) {
     return 1;
   }
   uint64_t failed = 0;
-  const uint64_t start = Microseconds();
+  const uint64_t start = CounterMicroseconds();
   for (uint64_t i = 0; i < count; ++i) {
     // An absolute schedule: a late wake-up shortens the next gap, so the
     // mean interval is intervalUs whatever the sleep granularity.
     WaitUntil(start + i * intervalUs);
-    const uint32_t stamp = static_cast<uint32_t>(Microseconds());
+    const uint32_t stamp = static_cast<uint32_t>(CounterMicroseconds());
     if (!PostMessageA(hop, kStampMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(stamp))) {
       ++failed;
     }
   }
-  const uint64_t elapsed = Microseconds() - start;
+  const uint64_t elapsed = CounterMicroseconds() - start;
   PostMessageA(hop, kStopMessage, 0, 0);
   std::printf("sent=%llu failed=%llu elapsed_us=%llu\n",
               static_cast<unsigned long long>(count - failed),
@@ -217,7 +204,7 @@ int RunFlood(uint64_t count) {
   DWORD firstError = 0;
   uint64_t slowestWrite = 0;
   uint64_t firstBlocked = 0;
-  const uint64_t start = Microseconds();
+  const uint64_t start = CounterMicroseconds();
   for (uint64_t seq = 1; seq <= count; ++seq) {
     const std::string payload = "bench:" + std::to_string(seq);
     const uint32_t ticks = GetTickCount();
@@ -228,18 +215,18 @@ int RunFlood(uint64_t count) {
     const int32_t size = CMsgPack().Pack(reinterpret_cast<const uint8_t*>(payload.data()),
                                          static_cast<int32_t>(payload.size()), packet, id, ticks);
     DWORD written = 0;
-    const uint64_t before = Microseconds();
+    const uint64_t before = CounterMicroseconds();
     if (!WriteFile(mailslot.get(), packet, static_cast<DWORD>(size), &written, nullptr)) {
       if (failed++ == 0) firstError = GetLastError();
     }
     // A write that takes this long waited for the reader: the mailslot was
     // full. Wine holds a bounded amount per mailslot (a socket buffer) and
     // then blocks the writer until the server's receive tick makes room.
-    const uint64_t took = Microseconds() - before;
+    const uint64_t took = CounterMicroseconds() - before;
     if (took >= kBlockedWriteUs && firstBlocked == 0) firstBlocked = seq;
     slowestWrite = std::max(slowestWrite, took);
   }
-  const uint64_t elapsed = Microseconds() - start;
+  const uint64_t elapsed = CounterMicroseconds() - start;
   std::printf("wrote=%llu failed=%llu elapsed_us=%llu slowest_write_us=%llu first_blocked=%llu\n",
               static_cast<unsigned long long>(count - failed),
               static_cast<unsigned long long>(failed), static_cast<unsigned long long>(elapsed),

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/counter_clock.h"
 #include "json_text.h"
 #include "lexer.h"
 
@@ -16,16 +17,6 @@ namespace {
 constexpr int kMaxNesting = 64;
 constexpr double kMaxReplicateBytes = 16 * 1024 * 1024;
 
-// The performance counter in microseconds. Split into whole seconds and the
-// remainder so that the multiplication cannot overflow after a long uptime.
-uint64_t CounterMicroseconds() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
-  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
-  return c / f * 1000000 + c % f * 1000000 / f;
-}
 
 // Parses and runs one command line. Every parse or evaluation step returns
 // false after storing the first error in error_.

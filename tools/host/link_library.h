@@ -16,7 +16,7 @@
 #include "host/layouts.h"
 #include "host_tables.h"
 #include "value.h"
-#include "win_handles.h"
+#include "common/win_handles.h"
 
 namespace zanvor {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "win_handles.h"
+#include "common/win_handles.h"
 
 namespace zanvor {
 

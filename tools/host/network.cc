@@ -1,6 +1,6 @@
 // clang-format off
 // winsock2.h must come before windows.h, which network.h includes.
-#include <winsock2.h>
+#include "common/unique_socket.h"
 #include "network.h"
 // clang-format on
 
@@ -64,13 +64,6 @@ HANDLE WINAPI RedirectedCreateFileA(LPCSTR name, DWORD access, DWORD share,
   }
   return g_createFileA(name, access, share, security, disposition, flags, templateFile);
 }
-
-struct SocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() { return INVALID_SOCKET; }
-  static void Close(Handle h) { closesocket(h); }
-};
-using UniqueSocket = UniqueResource<SocketTraits>;
 
 // Everything the forwarding thread uses; it lives as long as the thread,
 // which ends with the process.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/unique_handle_win.h"
+#include "common/unique_socket.h"
 
 namespace zanvor {
 
@@ -30,13 +30,6 @@ struct RelayOptions {
 // Parses the command line; false with *error for bad or missing options.
 bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions* options,
                        std::string* error);
-
-struct SocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() { return INVALID_SOCKET; }
-  static void Close(Handle h) { closesocket(h); }
-};
-using UniqueSocket = UniqueResource<SocketTraits>;
 
 class Relay {
  public:

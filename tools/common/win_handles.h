@@ -1,7 +1,7 @@
-// Owners for the Win32 handles the host keeps, built on the same move-only
+// Owners for the Win32 handles the tools keep (modules, windows), built on the same move-only
 // template as the library's kernel handle owners.
-#ifndef ZANVOR_TOOLS_HOST_WIN_HANDLES_H_
-#define ZANVOR_TOOLS_HOST_WIN_HANDLES_H_
+#ifndef ZANVOR_TOOLS_COMMON_WIN_HANDLES_H_
+#define ZANVOR_TOOLS_COMMON_WIN_HANDLES_H_
 
 #include <windows.h>
 
@@ -25,4 +25,4 @@ using UniqueWindow = UniqueResource<WindowTraits>;
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_WIN_HANDLES_H_
+#endif  // ZANVOR_TOOLS_COMMON_WIN_HANDLES_H_
