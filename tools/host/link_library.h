@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 #include "host_tables.h"
 #include "value.h"
 #include "common/win_handles.h"
