@@ -22,6 +22,7 @@
 
 #include "commands/multibyte_search.h"
 #include "contract/instance_message.h"
+#include "registry/instance_role.h"
 #include "registry/subscription_table.h"
 
 namespace zanvor {
@@ -59,8 +60,8 @@ class InstanceProtocol : private SubscriptionLink {
   uint32_t serverWindow = 0;  // the server instance's main window, 0 while unknown
   SubscriptionTables tables;
 
-  bool IsServer() const { return serverWindow != 0 && serverWindow == mainWindow; }
-  bool RemoteServerKnown() const { return serverWindow != 0 && serverWindow != mainWindow; }
+  bool IsServer() const { return IsServerInstance(mainWindow, serverWindow); }
+  bool RemoteServerKnown() const { return zanvor::RemoteServerKnown(mainWindow, serverWindow); }
 
   // Claims the server role; serverWindow becomes mainWindow or 0.
   bool OpenMailslotServer();

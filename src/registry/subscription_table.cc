@@ -1,11 +1,12 @@
 #include "registry/subscription_table.h"
 
+#include "registry/instance_role.h"
+
 namespace zanvor {
 namespace {
 
 bool RemoteServerKnown(const SubscriptionLink& link) {
-  const uint32_t server = link.ServerWindow();
-  return server != 0 && server != link.MainWindow();
+  return zanvor::RemoteServerKnown(link.MainWindow(), link.ServerWindow());
 }
 
 void CopyField(char* field, const std::string& text) {
