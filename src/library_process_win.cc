@@ -13,11 +13,12 @@ LibraryProcess* current = nullptr;
 }  // namespace
 
 LibraryProcess::LibraryProcess()
-    : receiveSink(protocol),
-      mailslotServer(state, receiveSink, &ReceiveTimerProc),
-      env(state, mailslotServer),
+    : mailslotServer(state, receiveSink, receiving, &ReceiveTimerProc),
+      udpReceiver(receiveSink, receiving),
+      env(state, mailslotServer, udpReceiver),
       protocol(env, CompareNames, IsLeadByte),
       previous_(current) {
+  receiveSink.Bind(protocol);
   current = this;
 }
 
@@ -25,9 +26,9 @@ LibraryProcess::~LibraryProcess() {
   if (current == this) current = previous_;
 }
 
-void LibraryProcess::Init() { JoinMachine(state, protocol, &InstanceWindowProc); }
+void LibraryProcess::Init() { JoinMachine(state, udpReceiver, protocol, &InstanceWindowProc); }
 
-void LibraryProcess::Exit() { LeaveMachine(state, mailslotServer, protocol); }
+void LibraryProcess::Exit() { LeaveMachine(state, mailslotServer, udpReceiver, protocol); }
 
 void LibraryProcess::Post(HostCall& call) { PostToNetwork(call, packetIds); }
 
@@ -41,7 +42,8 @@ void LibraryProcess::ListSubscriptions(HostCall& call) { ListSubscriptionsComman
 
 LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (current == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  return HandleWindowMessage(current->state, current->protocol, window, message, wParam, lParam);
+  return HandleWindowMessage(current->state, current->udpReceiver, current->protocol, window,
+                             message, wParam, lParam);
 }
 
 void CALLBACK ReceiveTimerProc(HWND, UINT, UINT_PTR, DWORD) {

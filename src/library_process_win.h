@@ -10,6 +10,8 @@
 #ifndef ZANVOR_LIBRARY_PROCESS_WIN_H_
 #define ZANVOR_LIBRARY_PROCESS_WIN_H_
 
+#include "messaging/udp_path_win.h"
+
 #include <windows.h>
 
 #include "commands/instance_env_win.h"
@@ -37,11 +39,14 @@ class LibraryProcess {
   void Unsubscribe(HostCall& call);
   void ListSubscriptions(HostCall& call);
 
-  // Declared in dependency order: each member may be handed the ones above
-  // it. The receive sink only keeps a reference to the protocol below it.
+  // Declared in dependency order: each member is handed the ones above it;
+  // the receive sink is bound to the protocol below it once that exists.
   ProcessState state;
+  // The duplicate filter both paths share, and the once-per-load flags.
+  ReceiveState receiving;
   ProtocolReceiveSink receiveSink;
   MailslotServer mailslotServer;
+  UdpReceiver udpReceiver;
   WinInstanceEnv env;
   InstanceProtocol protocol;
   PacketIdSource packetIds;

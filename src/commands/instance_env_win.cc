@@ -35,7 +35,13 @@ void WinInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
   PostMessageA(HWND_BROADCAST, state_.messageId, wParam, static_cast<LPARAM>(lParam));
 }
 
-bool WinInstanceEnv::ClaimServerRole() { return server_.Claim(); }
+// Every won claim (load, ServerLeaving, a dead server) opens the UDP socket
+// beside the mailslot; a claim that finds the role already held keeps it.
+bool WinInstanceEnv::ClaimServerRole() {
+  if (!server_.Claim()) return false;
+  udp_.Open();
+  return true;
+}
 
 void WinInstanceEnv::ExecuteCommand(const std::string& command) {
   zanvor::ExecuteCommand(command);
@@ -44,7 +50,7 @@ void WinInstanceEnv::ExecuteCommand(const std::string& command) {
 void WinInstanceEnv::ShowErrorBox(const std::string& text) { zanvor::ShowErrorBox(text); }
 
 void ProtocolReceiveSink::DispatchReceived(const std::string& name, const std::string& message) {
-  protocol_.DispatchReceived(name, message);
+  if (protocol_ != nullptr) protocol_->DispatchReceived(name, message);
 }
 
 void ProtocolReceiveSink::ShowErrorBox(const std::string& text) { zanvor::ShowErrorBox(text); }

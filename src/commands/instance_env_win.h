@@ -5,6 +5,8 @@
 #ifndef ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 #define ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 
+#include "messaging/udp_path_win.h"
+
 #include <windows.h>
 
 #include "commands/instance_protocol.h"
@@ -14,10 +16,11 @@
 
 namespace zanvor {
 
-// REQUIRES: state and server outlive the env.
+// REQUIRES: state, server and udp outlive the env.
 class WinInstanceEnv final : public InstanceEnv {
  public:
-  WinInstanceEnv(ProcessState& state, MailslotServer& server) : state_(state), server_(server) {}
+  WinInstanceEnv(ProcessState& state, MailslotServer& server, UdpReceiver& udp)
+      : state_(state), server_(server), udp_(udp) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
@@ -29,18 +32,22 @@ class WinInstanceEnv final : public InstanceEnv {
  private:
   ProcessState& state_;
   MailslotServer& server_;
+  UdpReceiver& udp_;
 };
 
-// REQUIRES: protocol outlives the sink (it may be constructed after it).
+// Hands received texts to the protocol it is bound to; the protocol is made
+// after the sink (it needs the env, which needs the server, which needs the
+// sink), so it is bound once it exists. REQUIRES: bound before the first
+// datagram, and the protocol outlives the sink.
 class ProtocolReceiveSink final : public ReceiveSink {
  public:
-  explicit ProtocolReceiveSink(InstanceProtocol& protocol) : protocol_(protocol) {}
+  void Bind(InstanceProtocol& protocol) { protocol_ = &protocol; }
   void DispatchReceived(const std::string& name, const std::string& message) override;
   void ShowErrorBox(const std::string& text) override;
   uint32_t LastError() override;
 
  private:
-  InstanceProtocol& protocol_;
+  InstanceProtocol* protocol_ = nullptr;
 };
 
 // lstrcmpA compares in the user's locale, case-sensitively: the comparison

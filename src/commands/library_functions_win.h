@@ -5,6 +5,8 @@
 #ifndef ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 #define ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 
+#include "messaging/udp_path_win.h"
+
 #include <windows.h>
 
 #include "commands/instance_protocol.h"
@@ -17,20 +19,23 @@ namespace zanvor {
 
 // ZANVOR_INIT: opens the machine's named objects, subclasses the host's main
 // window with `windowProc` and joins the machine's instances. Raises nothing.
-void JoinMachine(ProcessState& state, InstanceProtocol& protocol, WNDPROC windowProc);
+void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
+                 WNDPROC windowProc);
 
 // ZANVOR_EXIT: stops receiving, restores the window procedure, releases the
 // mutexes, hands the server role on or withdraws this instance's names, and
 // closes the named objects. Raises nothing.
-void LeaveMachine(ProcessState& state, MailslotServer& server, InstanceProtocol& protocol);
+void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
+                  InstanceProtocol& protocol);
 
 // ZANVOR(name, message).
 void PostToNetwork(HostCall& call, PacketIdSource& packetIds);
 
-// The subclassed main window's procedure: every InstanceMessage is handled
-// here and never passed on; everything else goes to the host's procedure.
-LRESULT HandleWindowMessage(ProcessState& state, InstanceProtocol& protocol, HWND window,
-                            UINT message, WPARAM wParam, LPARAM lParam);
+// The subclassed main window's procedure: every InstanceMessage and every
+// UDP notification is handled here and never passed on; everything else goes
+// to the host's procedure.
+LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
+                            HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace zanvor
 

@@ -2,6 +2,8 @@
 // loads the library, and leave them, handing the server role on, when it
 // unloads it. Neither raises a host error.
 #include "commands/instance_env_win.h"
+
+#include "contract/network.h"
 #include "commands/library_functions_win.h"
 #include "contract/instance_message.h"
 #include "contract/machine_objects.h"
@@ -9,7 +11,8 @@
 
 namespace zanvor {
 
-void JoinMachine(ProcessState& state, InstanceProtocol& protocol, WNDPROC windowProc) {
+void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
+                 WNDPROC windowProc) {
   const HWND mainWindow = AsWindow(GetWindowHandle(GetHostWindowId()));
   protocol.mainWindow = WindowValue(mainWindow);
   protocol.tables.ResetSubscribers();
@@ -28,13 +31,16 @@ void JoinMachine(ProcessState& state, InstanceProtocol& protocol, WNDPROC window
   // Without a window there is nothing to subclass and nobody could reach
   // this instance: it stays isolated, working on its own tables.
   if (mainWindow == nullptr || !IsWindow(mainWindow)) return;
+  udp.SetNotifyWindow(mainWindow, RegisterWindowMessageA(kUdpNotifyMessageName));
   state.previousWindowProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProc)));
   protocol.Join();
 }
 
-void LeaveMachine(ProcessState& state, MailslotServer& server, InstanceProtocol& protocol) {
+void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
+                  InstanceProtocol& protocol) {
   server.Stop();
+  udp.Close();
   if (state.previousWindowProc != nullptr) {
     SetWindowLongPtrA(AsWindow(protocol.mainWindow), GWLP_WNDPROC,
                       reinterpret_cast<LONG_PTR>(state.previousWindowProc));

@@ -1,4 +1,6 @@
 // ZANVOR: post a message under a subscription name to every machine.
+#include "messaging/udp_path_win.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -13,7 +15,7 @@
 namespace zanvor {
 namespace {
 
-[[noreturn]] void RaiseSendError(HostCall& call, DWORD error) {
+void RaiseSendError(HostCall& call, DWORD error) {
   char text[64];
   snprintf(text, sizeof text, "Unable to send the message.\nError: %d\n", static_cast<int>(error));
   call.RaiseError(text);
@@ -21,11 +23,13 @@ namespace {
 
 }  // namespace
 
+// The packet goes out once on each path: the domain mailslot, which older
+// peers and machines with remote mailslots switched on receive, and UDP,
+// which works where remote mailslots are switched off (error 3025). The post
+// succeeds when either path sent it; only when neither did, the mailslot's
+// error is raised, as it always was.
 void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
   const std::string text = CheckedPostText(call, IsLeadByte);
-  CMailslotSender sender;
-  sender.SetTarget(kNetworkMailslotName);
-  if (!sender.Open()) RaiseSendError(call, GetLastError());
   uint8_t packet[kPacketBufferSize];
   uint8_t id[kPacketIdSize];
   const uint32_t ticks = GetTickCount();
@@ -34,7 +38,23 @@ void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
   const uint32_t size = static_cast<uint32_t>(
       packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
                   packet, id, ticks));
-  if (!sender.Write(packet, &size)) RaiseSendError(call, GetLastError());
+
+  DWORD mailslotError = 0;
+  bool mailslotSent = false;
+  {
+    CMailslotSender sender;
+    sender.SetTarget(kNetworkMailslotName);
+    if (!sender.Open()) {
+      mailslotError = GetLastError();
+    } else if (!sender.Write(packet, &size)) {
+      mailslotError = GetLastError();
+    } else {
+      mailslotSent = true;
+    }
+  }
+  uint32_t udpError = 0;
+  const bool udpSent = SendOverUdp(packet, size, &udpError);
+  if (!mailslotSent && !udpSent) RaiseSendError(call, mailslotError);  // ends the call
 }
 
 }  // namespace zanvor

@@ -2,8 +2,12 @@
 
 namespace zanvor {
 
-LRESULT HandleWindowMessage(ProcessState& state, InstanceProtocol& protocol, HWND window,
-                            UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
+                            HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (udp.notifyMessage() != 0 && message == udp.notifyMessage()) {
+    udp.OnNotify(lParam);
+    return 0;
+  }
   if (state.messageId == 0 || message != state.messageId) {
     return CallWindowProcA(state.previousWindowProc, window, message, wParam, lParam);
   }

@@ -21,6 +21,15 @@ constexpr char kNetworkMailslotName[] = "\\\\*\\mailslot\\VFP\\ZANVOR\\SERVER";
 constexpr int32_t kMinReceivedDatagram = 17;
 constexpr int32_t kMaxReceivedDatagram = 415;
 
+// The UDP path beside the mailslot: each post is also sent as one datagram
+// with the same bytes to this port on every adapter's broadcast address and
+// on the loopback address; every server instance listens on it.
+constexpr uint16_t kUdpPort = 38217;
+
+// The library's own window message on which Winsock tells the server
+// instance that datagrams wait on its UDP socket.
+constexpr char kUdpNotifyMessageName[] = "VFP_Zanvor_Datagram";
+
 }  // namespace zanvor
 
 #endif  // ZANVOR_CONTRACT_NETWORK_H_

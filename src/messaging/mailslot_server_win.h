@@ -16,10 +16,11 @@ constexpr UINT kReceiveIntervalMs = 200;
 
 class MailslotServer {
  public:
-  // REQUIRES: state and sink outlive the server. timerProc is the thread
-  // timer's callback; it must end up in Tick() of this server.
-  MailslotServer(ProcessState& state, ReceiveSink& sink, TIMERPROC timerProc)
-      : state_(state), sink_(sink), timerProc_(timerProc) {}
+  // REQUIRES: state, sink and receiving outlive the server. timerProc is
+  // the thread timer's callback; it must end up in Tick() of this server.
+  MailslotServer(ProcessState& state, ReceiveSink& sink, ReceiveState& receiving,
+                 TIMERPROC timerProc)
+      : state_(state), sink_(sink), receiving_(receiving), timerProc_(timerProc) {}
   MailslotServer(const MailslotServer&) = delete;
   MailslotServer& operator=(const MailslotServer&) = delete;
 
@@ -34,17 +35,13 @@ class MailslotServer {
   // One timer tick. Never throws: it runs inside the host's message loop.
   void Tick() noexcept;
 
-  // The duplicate filter and the once-per-load error flags: they live as
-  // long as the library is loaded.
-  ReceiveState& receiving() { return receiving_; }
-
  private:
   bool CreateServerMailslot();
 
   ProcessState& state_;
   ReceiveSink& sink_;
+  ReceiveState& receiving_;
   TIMERPROC timerProc_;
-  ReceiveState receiving_;
 };
 
 }  // namespace zanvor

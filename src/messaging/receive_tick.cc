@@ -19,6 +19,31 @@ void ReportReadFailure(ReceiveSink& sink, ReceiveState& state) {
 
 }  // namespace
 
+bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, ReceiveState& state) {
+  if (size < static_cast<uint32_t>(kMinReceivedDatagram) ||
+      size > static_cast<uint32_t>(kMaxReceivedDatagram)) {
+    return false;
+  }
+  // Every datagram of a plausible size is remembered, good packet or not.
+  if (state.recentIds.CheckAndRecordId(datagram)) return false;
+
+  CMsgUnPack unpacker;
+  const int32_t length = static_cast<int32_t>(size) - kPacketIdSize;
+  const int32_t n = unpacker.UnPack(datagram + kPacketIdSize, length, datagram);
+  datagram[n] = 0;
+
+  int32_t colon = 0;
+  while (colon < n && datagram[colon] != ':') ++colon;
+  if (colon == n) return false;
+  datagram[colon] = 0;
+  // A NUL inside the payload ends the name or the message early, as the
+  // texts are read as zero-terminated strings.
+  const std::string name(reinterpret_cast<const char*>(datagram));
+  const std::string message(reinterpret_cast<const char*>(datagram + colon + 1));
+  sink.DispatchReceived(name, message);
+  return true;
+}
+
 void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
   const std::function<void(const std::string&)> showError = [&sink](const std::string& text) {
     sink.ShowErrorBox(text);
@@ -32,28 +57,9 @@ void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
       ReportReadFailure(sink, state);
       return;
     }
+    if (read == MailslotRead::kEmpty) return;
     if (read == MailslotRead::kDropped) continue;
-    if (size < static_cast<uint32_t>(kMinReceivedDatagram) || size > static_cast<uint32_t>(kMaxReceivedDatagram)) {
-      return;  // also the empty mailslot, size 0
-    }
-    // Every datagram of a plausible size is remembered, good packet or not,
-    // so a repeated bad datagram also ends the tick.
-    if (state.recentIds.CheckAndRecordId(buffer)) return;
-
-    CMsgUnPack unpacker;
-    const int32_t length = static_cast<int32_t>(size) - kPacketIdSize;
-    const int32_t n = unpacker.UnPack(buffer + kPacketIdSize, length, buffer);
-    buffer[n] = 0;
-
-    int32_t colon = 0;
-    while (colon < n && buffer[colon] != ':') ++colon;
-    if (colon == n) continue;
-    buffer[colon] = 0;
-    // A NUL inside the payload ends the name or the message early, as the
-    // texts are read as zero-terminated strings.
-    const std::string name(reinterpret_cast<const char*>(buffer));
-    const std::string message(reinterpret_cast<const char*>(buffer + colon + 1));
-    sink.DispatchReceived(name, message);
+    ReceiveDatagram(buffer, size, sink, state);
   }
 }
 

@@ -34,10 +34,20 @@ struct ReceiveState {
 
 constexpr int kDatagramsPerTick = 100;
 
-// Runs one tick. The tick ends at the first empty or failed read, at a
-// datagram of a size outside [kMinReceivedDatagram, kMaxReceivedDatagram], at a duplicate
-// packet id, or after kDatagramsPerTick datagrams. Datagrams behind the one
-// that ended it stay queued for the next tick (the ending one is consumed).
+// One datagram as received, on any path: a size outside [kMinReceivedDatagram,
+// kMaxReceivedDatagram] is dropped unread; otherwise its id is checked and
+// recorded in the duplicate filter (good packet or not), a duplicate is
+// dropped, the packet is unpacked over `datagram` (the check byte must match)
+// and its text split at the first colon; a text without a colon is dropped.
+// Returns true when the text went to the sink.
+// REQUIRES: datagram holds at least `size` bytes and size <= kPacketBufferSize.
+bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, ReceiveState& state);
+
+// Runs one tick: up to kDatagramsPerTick datagrams, each through
+// ReceiveDatagram. A dropped datagram does not end the tick (a copy that
+// came over another path, or junk sent to the machine, must not hold the
+// server to one datagram per tick); only an empty mailslot, a failed read or
+// the kDatagramsPerTick-th datagram does.
 // May throw std::bad_alloc and whatever the sink throws; the timer procedure
 // must not let either escape.
 void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state);

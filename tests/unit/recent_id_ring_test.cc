@@ -40,41 +40,46 @@ TEST_F(RecentIdRingTest, IdsDifferingInTheLastByteOnlyAreDistinct) {
   EXPECT_FALSE(ring_.CheckAndRecordId(b.data()));
 }
 
-TEST_F(RecentIdRingTest, ZeroIdCountsAsSeenUntilTwentyIdsAreRecorded) {
+constexpr int kN = RecentIdRing::kEntries;
+
+TEST_F(RecentIdRingTest, ZeroIdCountsAsSeenUntilEveryInitialEntryIsOverwritten) {
   EXPECT_TRUE(SeenZero());
-  RecordFresh(100, 19);
+  RecordFresh(100000, kN - 1);
   EXPECT_TRUE(SeenZero()) << "one initial zero entry is still left";
-  RecordFresh(200, 1);
-  EXPECT_FALSE(SeenZero()) << "all 20 initial entries are overwritten";
+  RecordFresh(200000, 1);
+  EXPECT_FALSE(SeenZero()) << "all initial entries are overwritten";
   EXPECT_TRUE(SeenZero());
+  EXPECT_TRUE(ring_.IndexIsConsistent());
 }
 
-TEST_F(RecentIdRingTest, IdReturningAfterTwentyOthersIsNewAfterNineteenIsNot) {
+TEST_F(RecentIdRingTest, AnIdIsForgottenAfterExactlyTheRingsLengthOfOthers) {
   RecordFresh(1, 1);
-  RecordFresh(1000, 19);
+  RecordFresh(100000, kN - 1);
   EXPECT_TRUE(Seen(1));
-  RecordFresh(2000, 1);
+  RecordFresh(200000, 1);
   EXPECT_FALSE(Seen(1));
 }
 
 TEST_F(RecentIdRingTest, DuplicateDoesNotRefreshItsEntry) {
   RecordFresh(1, 1);
-  RecordFresh(1000, 18);
-  EXPECT_TRUE(Seen(1));  // would keep it for 20 more if it refreshed
-  RecordFresh(2000, 1);
-  EXPECT_TRUE(Seen(1));  // 19 others so far
-  RecordFresh(3000, 1);
+  RecordFresh(100000, kN - 2);
+  EXPECT_TRUE(Seen(1));  // would keep it for a whole ring more if it refreshed
+  RecordFresh(200000, 1);
+  EXPECT_TRUE(Seen(1));
+  RecordFresh(300000, 1);
   EXPECT_FALSE(Seen(1));
 }
 
-TEST_F(RecentIdRingTest, KeepsExactlyTheLastTwentyAcrossManyWraps) {
-  RecordFresh(1, 95);
-  for (uint32_t n = 76; n <= 95; ++n) EXPECT_TRUE(Seen(n)) << n;
-  // Recording 75 again evicts the oldest survivor, 76, and nothing else.
-  EXPECT_FALSE(Seen(75));
-  for (uint32_t n = 77; n <= 95; ++n) EXPECT_TRUE(Seen(n)) << n;
-  EXPECT_TRUE(Seen(75));
-  EXPECT_FALSE(Seen(76));
+TEST_F(RecentIdRingTest, KeepsExactlyTheLastEntriesAcrossManyWraps) {
+  const uint32_t last = 3 * kN + 75;
+  RecordFresh(1, static_cast<int>(last));
+  const uint32_t oldest = last - kN + 1;
+  for (uint32_t n = oldest; n <= last; ++n) ASSERT_TRUE(Seen(n)) << n;
+  // Recording an older id again evicts the oldest survivor and nothing else.
+  EXPECT_FALSE(Seen(oldest - 1));
+  EXPECT_FALSE(Seen(oldest));
+  for (uint32_t n = oldest + 2; n <= last; ++n) ASSERT_TRUE(Seen(n)) << n;
+  EXPECT_TRUE(ring_.IndexIsConsistent());
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+// An owner for Winsock sockets and one for a Winsock session. winsock2.h
+// must come before windows.h, so include this first.
+#ifndef ZANVOR_BASE_UNIQUE_SOCKET_WIN_H_
+#define ZANVOR_BASE_UNIQUE_SOCKET_WIN_H_
+
+#include <winsock2.h>
+
+#include "base/unique_handle_win.h"
+
+namespace zanvor {
+
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() { return INVALID_SOCKET; }
+  static void Close(Handle h) { closesocket(h); }
+};
+using UniqueSocket = UniqueResource<SocketTraits>;
+
+// WSAStartup for as long as the object lives. Winsock counts sessions, so
+// each user of sockets holds its own.
+class WinsockSession {
+ public:
+  WinsockSession() {
+    WSADATA data;
+    error_ = WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~WinsockSession() {
+    if (error_ == 0) WSACleanup();
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+  bool ok() const { return error_ == 0; }
+  int error() const { return error_; }
+
+ private:
+  int error_;
+};
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_BASE_UNIQUE_SOCKET_WIN_H_

@@ -1,0 +1,32 @@
+// Where the UDP copy of a post goes: the subnet-directed broadcast address
+// of every IPv4 address of every adapter that is up and not a loopback
+// adapter (255.255.255.255 leaves by one adapter only, so it alone would
+// miss machines on a second one), and the loopback address, so that the
+// poster's own machine always receives its post, adapters or not.
+#ifndef ZANVOR_MESSAGING_BROADCAST_TARGETS_H_
+#define ZANVOR_MESSAGING_BROADCAST_TARGETS_H_
+
+#include <cstdint>
+#include <vector>
+
+namespace zanvor {
+
+constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
+
+// One unicast address of an adapter, in host byte order.
+struct AdapterAddress {
+  uint32_t address;
+  uint8_t prefixLength;  // 0..32
+};
+
+// The broadcast address of `address`/`prefixLength`, or 0 when the prefix
+// leaves no broadcast (/31 and /32 links; a prefix over 32).
+uint32_t SubnetBroadcast(uint32_t address, uint8_t prefixLength);
+
+// Every distinct broadcast address of `addresses`, in their order, then
+// kLoopbackAddress. Loopback addresses (127/8) give no broadcast target.
+std::vector<uint32_t> BroadcastTargets(const std::vector<AdapterAddress>& addresses);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_MESSAGING_BROADCAST_TARGETS_H_
