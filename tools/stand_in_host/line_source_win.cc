@@ -1,4 +1,4 @@
-#include "line_source.h"
+#include "stand_in_host/line_source_win.h"
 
 #include <utility>
 

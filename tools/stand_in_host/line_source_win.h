@@ -1,8 +1,8 @@
 // Where the host's script lines come from: a file read at once, or standard
 // input read by a thread of its own, so that the main thread keeps pumping
 // window messages while it waits for the next line.
-#ifndef ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
-#define ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_
 
 #include <windows.h>
 
@@ -47,4 +47,4 @@ std::unique_ptr<LineSource> OpenStandardInput(std::string* error);
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_

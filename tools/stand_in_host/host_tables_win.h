@@ -2,8 +2,8 @@
 // it hands to the library with dispatch code 0, and the movable global memory
 // behind the handles. The library reads and updates both tables in place, so
 // their memory never moves while a library is loaded.
-#ifndef ZANVOR_TOOLS_HOST_HOST_TABLES_H_
-#define ZANVOR_TOOLS_HOST_HOST_TABLES_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_HOST_TABLES_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_HOST_TABLES_WIN_H_
 
 #include <cstdint>
 #include <vector>
@@ -44,4 +44,4 @@ class HostTables {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_HOST_TABLES_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_HOST_TABLES_WIN_H_

@@ -17,13 +17,13 @@
 // `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX and QPC (the
 // performance counter in microseconds, as decimal digits), and the loaded
 // library's functions, all called with case-insensitive names.
-#ifndef ZANVOR_TOOLS_HOST_INTERPRETER_H_
-#define ZANVOR_TOOLS_HOST_INTERPRETER_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
 #include <string>
 #include <vector>
 
-#include "value.h"
+#include "stand_in_host/value.h"
 
 namespace zanvor {
 
@@ -73,4 +73,4 @@ class Interpreter {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_INTERPRETER_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_

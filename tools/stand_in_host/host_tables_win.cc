@@ -1,4 +1,4 @@
-#include "host_tables.h"
+#include "stand_in_host/host_tables_win.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "link_library.h"
+#include "stand_in_host/link_library_win.h"
 
 #include <cstring>
 
-#include "lexer.h"
+#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {

@@ -1,4 +1,4 @@
-#include "interpreter.h"
+#include "stand_in_host/interpreter.h"
 
 #include <windows.h>
 
@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "common/counter_clock.h"
-#include "json_text.h"
-#include "lexer.h"
+#include "stand_in_host/json_text.h"
+#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {

@@ -1,6 +1,6 @@
-#include "host_app.h"
+#include "stand_in_host/host_app_win.h"
 
-#include "json_text.h"
+#include "stand_in_host/json_text.h"
 
 namespace zanvor {
 namespace {

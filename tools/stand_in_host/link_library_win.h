@@ -3,8 +3,8 @@
 // with 5000), then code 0 (callback and tables), then code 1 for every call.
 // The requests the library sends back arrive at OnRequest through the host
 // callback.
-#ifndef ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
-#define ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_
 
 #include <windows.h>
 
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "host/layouts.h"
-#include "host_tables.h"
-#include "value.h"
+#include "stand_in_host/host_tables_win.h"
+#include "stand_in_host/value.h"
 #include "common/win_handles.h"
 
 namespace zanvor {
@@ -110,4 +110,4 @@ class LinkLibrary {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_
