@@ -1,5 +1,6 @@
 #include "stand_in_host/host_app_win.h"
 
+#include "common/counter_clock.h"
 #include "stand_in_host/json_text.h"
 
 namespace zanvor {
@@ -36,7 +37,7 @@ std::string FunctionLine(const FunctionInfo& function) {
 }
 
 HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network)
-    : window_(std::move(window)), network_(network), interpreter_(*this) {}
+    : window_(std::move(window)), network_(network), interpreter_(*this, &CounterMicroseconds) {}
 
 HostApp::~HostApp() { Unload(); }
 

@@ -16,17 +16,6 @@
 
 namespace zanvor {
 
-// Splits bytes into lines at "\n", dropping one "\r" before it. The bytes
-// after the last "\n" stay pending until more arrive or Finish is called.
-class LineSplitter {
- public:
-  void Feed(const char* data, size_t size, std::vector<std::string>* lines);
-  void Finish(std::vector<std::string>* lines);
-
- private:
-  std::string pending_;
-};
-
 class LineSource {
  public:
   enum class Status { kLine, kWaiting, kEnd };
