@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "commands/multibyte_search.h"
-#include "registry/instance_codes.h"
+#include "contract/instance_message.h"
 #include "registry/subscription_table.h"
 
 namespace zanvor {

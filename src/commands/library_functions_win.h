@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 
 namespace zanvor {
 

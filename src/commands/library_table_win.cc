@@ -1,19 +1,14 @@
 #include "commands/library_functions_win.h"
 
+#include "base/address.h"
+
 namespace zanvor {
 namespace {
 
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 template <typename F>
 uint32_t EntryOf(F* f) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(f));
+  return AddressOf(reinterpret_cast<const void*>(f));
 }
-
-// Parameter count -2: the host runs it when it loads the library; -3: when
-// it unloads it.
-constexpr int16_t kRunAtLoad = -2;
-constexpr int16_t kRunAtUnload = -3;
 
 struct Tables {
   LibraryFunction functions[7];
@@ -25,14 +20,14 @@ struct Tables {
 Tables tables;
 
 void FillTables(Tables& t) {
-  t.functions[0] = {Address("ZANVOR_INIT"), EntryOf(ZANVOR_INIT), kRunAtLoad, Address("")};
-  t.functions[1] = {Address("ZANVOR_EXIT"), EntryOf(ZANVOR_EXIT), kRunAtUnload, Address("")};
-  t.functions[2] = {Address("ZANVOR"), EntryOf(ZANVOR), 2, Address("CC")};
-  t.functions[3] = {Address("ZANVOR_LOCAL"), EntryOf(ZANVOR_LOCAL), 2, Address("CC")};
-  t.functions[4] = {Address("LIST_SUBSCR"), EntryOf(LIST_SUBSCR), 0, Address("")};
-  t.functions[5] = {Address("SUBSCRIBE"), EntryOf(SUBSCRIBE), 2, Address("CC")};
-  t.functions[6] = {Address("UNSUBSCRIBE"), EntryOf(UNSUBSCRIBE), 1, Address("C")};
-  t.table = {0, 7, Address(t.functions)};
+  t.functions[0] = {AddressOf("ZANVOR_INIT"), EntryOf(ZANVOR_INIT), kParameterCountRunAtLoad, AddressOf("")};
+  t.functions[1] = {AddressOf("ZANVOR_EXIT"), EntryOf(ZANVOR_EXIT), kParameterCountRunAtUnload, AddressOf("")};
+  t.functions[2] = {AddressOf("ZANVOR"), EntryOf(ZANVOR), 2, AddressOf("CC")};
+  t.functions[3] = {AddressOf("ZANVOR_LOCAL"), EntryOf(ZANVOR_LOCAL), 2, AddressOf("CC")};
+  t.functions[4] = {AddressOf("LIST_SUBSCR"), EntryOf(LIST_SUBSCR), 0, AddressOf("")};
+  t.functions[5] = {AddressOf("SUBSCRIBE"), EntryOf(SUBSCRIBE), 2, AddressOf("CC")};
+  t.functions[6] = {AddressOf("UNSUBSCRIBE"), EntryOf(UNSUBSCRIBE), 1, AddressOf("C")};
+  t.table = {0, 7, AddressOf(t.functions)};
 }
 
 }  // namespace

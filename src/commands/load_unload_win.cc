@@ -5,21 +5,12 @@
 
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
+#include "contract/machine_objects.h"
 #include "host/host_services_win.h"
 #include "messaging/mailslot_server_win.h"
 #include "registry/process_state_win.h"
 
 namespace zanvor {
-namespace {
-
-constexpr char kServerMutexName[] = "VFPZanvor";
-constexpr char kBufferMutexName[] = "vfp_zanvor_mu";
-constexpr char kSectionName[] = "vfp_zanvor";
-constexpr char kMessageName[] = "VFP_Zanvor_Message";
-constexpr DWORD kSectionBytes = 0x4000;
-
-}  // namespace
-
 void __fastcall ZANVOR_INIT(void* /*parameters*/) {
   ProcessState& state = State();
   InstanceProtocol& protocol = Protocol();
@@ -29,13 +20,13 @@ void __fastcall ZANVOR_INIT(void* /*parameters*/) {
 
   state.serverMutex.reset(CreateMutexA(nullptr, FALSE, kServerMutexName));
   if (!state.serverMutex) return;
-  state.messageId = RegisterWindowMessageA(kMessageName);
+  state.messageId = RegisterWindowMessageA(kInstanceMessageName);
   state.bufferMutex.reset(CreateMutexA(nullptr, FALSE, kBufferMutexName));
   if (!state.bufferMutex) return;
   state.bufferSection.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSectionName));
   if (!state.bufferSection) {
     state.bufferSection.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                 kSectionBytes, kSectionName));
+                                                 kSectionSize, kSectionName));
   }
   if (!state.bufferSection) return;
   // Without a window there is nothing to subclass and nobody could reach

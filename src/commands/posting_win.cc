@@ -19,8 +19,8 @@ namespace {
 // Terminates both parameters and runs the checks the two commands share;
 // returns the name:message text.
 std::string CheckedPostText(void* parameters) {
-  const std::string name = TerminatedParameter(parameters, 1);
-  const std::string message = TerminatedParameter(parameters, 2);
+  const std::string name = ReadParameterText(parameters, 1);
+  const std::string message = ReadParameterText(parameters, 2);
   std::string text;
   const std::string error = CheckPostText(name, message, &text, IsLeadByte);
   if (!error.empty()) RaiseErrorText(error);

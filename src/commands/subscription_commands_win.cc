@@ -17,8 +17,8 @@ void CheckName(const std::string& name) {
 }  // namespace
 
 void __fastcall SUBSCRIBE(void* parameters) {
-  const std::string name = TerminatedParameter(parameters, 1);
-  const std::string handler = TerminatedParameter(parameters, 2);
+  const std::string name = ReadParameterText(parameters, 1);
+  const std::string handler = ReadParameterText(parameters, 2);
   CheckName(name);
   const std::string error = CheckHandler(handler, IsLeadByte);
   if (!error.empty()) RaiseErrorText(error);
@@ -26,7 +26,7 @@ void __fastcall SUBSCRIBE(void* parameters) {
 }
 
 void __fastcall UNSUBSCRIBE(void* parameters) {
-  const std::string name = TerminatedParameter(parameters, 1);
+  const std::string name = ReadParameterText(parameters, 1);
   CheckName(name);
   Protocol().Unsubscribe(name);
 }

@@ -3,8 +3,9 @@
 // the innermost call of the thread, and nothing is ever thrown into the host.
 #include <windows.h>
 
+#include "base/address.h"
 #include "host/host_services_win.h"
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 #include "host/thread_context_win.h"
 
 namespace zanvor {
@@ -18,37 +19,30 @@ using LibraryEntry = void(__fastcall*)(void*);
 using TwoArgEntry = void(__fastcall*)(uint32_t, uint32_t);
 using TwoArgResultEntry = uint32_t(__fastcall*)(uint32_t, void*);
 
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
-template <typename F>
-F AsFunction(uint32_t address) {
-  return reinterpret_cast<F>(static_cast<uintptr_t>(address));
-}
-
 void Act(zanvor::ThreadContext* context, RequestRecord* record) {
   using namespace zanvor;
   void* parameters = reinterpret_cast<uint8_t*>(record) + kParameterBlockOffset;
   switch (record->dispatchCode) {
     case kDispatchInit:
-      context->hostCallback = AsFunction<HostCallback>(record->function);
-      context->handleTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->data));
-      context->slotTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->extra));
-      record->data = Address(GetLibraryTable());
+      context->hostCallback = FromAddress<HostCallback>(record->function);
+      context->handleTable = FromAddress<uint8_t*>(record->data);
+      context->slotTable = FromAddress<uint8_t*>(record->extra);
+      record->data = AddressOf(GetLibraryTable());
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchLibraryTable:
-      record->data = Address(GetLibraryTable());
+      record->data = AddressOf(GetLibraryTable());
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchCall:
-      AsFunction<LibraryEntry>(record->function)(parameters);
+      FromAddress<LibraryEntry>(record->function)(parameters);
       break;
     case kDispatchCallTwo:
-      AsFunction<TwoArgEntry>(record->function)(record->data, record->extra);
+      FromAddress<TwoArgEntry>(record->function)(record->data, record->extra);
       break;
     case kDispatchCallTwoResult: {
       const uint32_t result =
-          AsFunction<TwoArgResultEntry>(record->function)(record->data, parameters);
+          FromAddress<TwoArgResultEntry>(record->function)(record->data, parameters);
       record->data = result;  // not reached when the function raised an error
       break;
     }
@@ -60,7 +54,7 @@ void Act(zanvor::ThreadContext* context, RequestRecord* record) {
       ThreadValueHandles().FreeValueHandle(record->data);
       break;
     case kDispatchHandleData:
-      record->data = Address(ThreadValueHandles().ValueHandleData(record->data));
+      record->data = AddressOf(ThreadValueHandles().ValueHandleData(record->data));
       break;
     case kDispatchAllocSlot:
       record->data = ThreadValueHandles().AllocSlot(record->data);

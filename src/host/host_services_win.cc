@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/address.h"
 #include "host/global_memory_win.h"
 #include "host/thread_context_win.h"
 
@@ -11,8 +12,6 @@ namespace zanvor {
 namespace {
 
 GlobalBlockMemory globalMemory;
-
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 }  // namespace
 
@@ -33,7 +32,7 @@ uint32_t SendHostRequest(uint32_t number, uint32_t data, uint32_t extra) {
 // to the innermost DispatchAPI call of the thread, which catches it. Only the
 // host calls raise, so a DispatchAPI call is always below us.
 void RaiseErrorText(const std::string& text) {
-  SendHostRequest(kRequestRaiseErrorText, Address(text.c_str()));
+  SendHostRequest(kRequestRaiseErrorText, AddressOf(text.c_str()));
   throw HostErrorRaised{};
 }
 
@@ -43,7 +42,7 @@ void RaiseErrorNumber(uint32_t number) {
 }
 
 void ExecuteCommand(const std::string& command) {
-  SendHostRequest(kRequestExecuteCommand, Address(command.c_str()));
+  SendHostRequest(kRequestExecuteCommand, AddressOf(command.c_str()));
 }
 
 void ReturnString(const std::string& text) {
@@ -59,7 +58,7 @@ void ReturnString(const std::string& text) {
   value.zero2 = 0;
   value.textLength = length;
   value.textHandle = handle;
-  SendHostRequest(kRequestReturnValue, Address(&value));
+  SendHostRequest(kRequestReturnValue, AddressOf(&value));
 }
 
 uint32_t GetHostWindowId() { return SendHostRequest(kRequestGetHostWindowId, 0, 1); }
@@ -79,7 +78,7 @@ ValueHandles ThreadValueHandles() {
                       context ? context->slotTable : nullptr);
 }
 
-std::string TerminatedParameter(void* parameterBlock, int index) {
+std::string ReadParameterText(void* parameterBlock, int index) {
   ValueHandles handles = ThreadValueHandles();
   const HostValue* parameter = ParameterAt(parameterBlock, index);
   if (!handles.TerminateParameter(*parameter)) RaiseErrorNumber(kParameterGrowError);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 #include "host/value_handles.h"
 
 namespace zanvor {
@@ -30,7 +30,7 @@ ValueHandles ThreadValueHandles();
 
 // Terminates parameter `index` (from 1) of a ParameterBlock and returns its
 // text up to the first NUL; raises host error 182 when it cannot grow.
-std::string TerminatedParameter(void* parameterBlock, int index);
+std::string ReadParameterText(void* parameterBlock, int index);
 
 }  // namespace zanvor
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 
 namespace zanvor {
 

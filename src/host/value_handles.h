@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-#include "host/layouts.h"
+#include "base/little_endian.h"
+#include "contract/host_abi.h"
 
 namespace zanvor {
 
@@ -58,20 +59,6 @@ class ValueHandles {
   uint8_t* handles_;
   uint8_t* slots_;
 };
-
-// Little-endian field access shared by the table code and its tests.
-inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void StoreU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void StoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace zanvor
 

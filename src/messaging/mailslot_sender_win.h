@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <string>
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
+#include "contract/network.h"
 
 namespace zanvor {
 
-constexpr char kNetworkMailslotName[] = "\\\\*\\mailslot\\VFP\\ZANVOR\\SERVER";
 constexpr char kDefaultSenderTarget[] = "\\\\*\\mailslot\\events";
 
 class CMailslotSender {

@@ -6,9 +6,10 @@
 
 #include <windows.h>
 
+#include "contract/network.h"
+
 namespace zanvor {
 
-constexpr char kServerMailslotName[] = "\\\\.\\mailslot\\VFP\\ZANVOR\\SERVER";
 constexpr UINT kReceiveIntervalMs = 200;
 
 // Waits on the server mutex without blocking. A win (WAIT_ABANDONED counts:

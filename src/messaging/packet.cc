@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/little_endian.h"
+
 namespace zanvor {
 namespace {
 
@@ -37,18 +39,6 @@ uint8_t NextKeyByte(Packer& packer, double* x) {
   *x = rounded;
   const double key = rounded * 256.0;
   return static_cast<uint8_t>(static_cast<int32_t>(key) & 0xFF);
-}
-
-void StoreU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 }  // namespace

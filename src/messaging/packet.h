@@ -21,8 +21,6 @@ namespace zanvor {
 constexpr int32_t kPacketIdSize = 16;
 constexpr int32_t kPacketOverhead = 21;     // id, seed ticks and check byte
 constexpr int32_t kPacketBufferSize = 512;  // send and receive buffers
-constexpr int32_t kMinDatagram = 17;        // smallest datagram the receiver looks at
-constexpr int32_t kMaxDatagram = 415;       // largest datagram the receiver looks at
 
 class CPackBase {
  public:

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "contract/network.h"
 #include "messaging/packet.h"
 
 namespace zanvor {
@@ -32,7 +33,7 @@ void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
       return;
     }
     if (read == MailslotRead::kDropped) continue;
-    if (size < static_cast<uint32_t>(kMinDatagram) || size > static_cast<uint32_t>(kMaxDatagram)) {
+    if (size < static_cast<uint32_t>(kMinReceivedDatagram) || size > static_cast<uint32_t>(kMaxReceivedDatagram)) {
       return;  // also the empty mailslot, size 0
     }
     // Every datagram of a plausible size is remembered, good packet or not,

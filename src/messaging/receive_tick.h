@@ -35,7 +35,7 @@ struct ReceiveState {
 constexpr int kDatagramsPerTick = 100;
 
 // Runs one tick. The tick ends at the first empty or failed read, at a
-// datagram of a size outside [kMinDatagram, kMaxDatagram], at a duplicate
+// datagram of a size outside [kMinReceivedDatagram, kMaxReceivedDatagram], at a duplicate
 // packet id, or after kDatagramsPerTick datagrams. Datagrams behind the one
 // that ended it stay queued for the next tick (the ending one is consumed).
 // May throw std::bad_alloc and whatever the sink throws; the timer procedure

@@ -1,8 +1,8 @@
 #include "registry/message_buffer_win.h"
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 #include "registry/ring_layout.h"
-#include "host/value_handles.h"
+#include "base/little_endian.h"
 
 namespace zanvor {
 namespace {

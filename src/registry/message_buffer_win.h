@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-namespace zanvor {
+#include "contract/machine_objects.h"
 
-constexpr DWORD kBufferMutexWaitMs = 1000;
+namespace zanvor {
 
 // Stores `text` with its NUL; returns its position (4..16383) or 0 when
 // nothing was stored (mutex timed out, a view failed, or the text cannot fit).

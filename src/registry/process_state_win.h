@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 

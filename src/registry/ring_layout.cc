@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/little_endian.h"
+
 namespace zanvor {
 namespace {
 
@@ -14,8 +16,6 @@ bool RecordFieldInView(uint32_t viewSize, uint32_t position) {
   if (position < kFirstRecord || position >= kSectionSize) return false;
   return uint64_t{position} + kRecordHeaderSize <= ViewLimit(viewSize);
 }
-
-uint16_t LoadLength(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -43,7 +43,7 @@ std::string ReadRecord(const uint8_t* view, uint32_t viewSize, uint32_t position
   if (view == nullptr || !RecordFieldInView(viewSize, position)) return std::string();
   const uint32_t start = position + kRecordHeaderSize;
   const uint32_t end = static_cast<uint32_t>(
-      std::min<uint64_t>(uint64_t{start} + LoadLength(view + position), ViewLimit(viewSize)));
+      std::min<uint64_t>(uint64_t{start} + LoadU16(view + position), ViewLimit(viewSize)));
   const auto* first = view + start;
   const auto* nul = static_cast<const uint8_t*>(std::memchr(first, 0, end - start));
   if (nul == nullptr) return std::string();
@@ -52,7 +52,7 @@ std::string ReadRecord(const uint8_t* view, uint32_t viewSize, uint32_t position
 
 uint16_t RecordLength(const uint8_t* view, uint32_t viewSize, uint32_t position) {
   if (view == nullptr || !RecordFieldInView(viewSize, position)) return 0;
-  return LoadLength(view + position);
+  return LoadU16(view + position);
 }
 
 uint32_t TextCheck(const std::string& text) {

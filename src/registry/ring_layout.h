@@ -13,9 +13,10 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/machine_objects.h"
+
 namespace zanvor {
 
-constexpr uint32_t kSectionSize = 16384;
 constexpr uint32_t kFirstRecord = 4;
 constexpr uint32_t kRecordHeaderSize = 2;  // the u16 length in front of each text
 // The longest text (NUL included) that fits the section at kFirstRecord.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/instance_codes.h"
+#include "contract/instance_message.h"
 
 namespace zanvor {
 namespace {

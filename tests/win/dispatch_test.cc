@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 #include "host/value_handles.h"
 
 namespace zanvor {
@@ -102,7 +102,7 @@ class DispatchTest : public ::testing::Test {
     module_ = LoadLibraryA("zanvor.fll");
     ASSERT_NE(module_, nullptr) << "error " << GetLastError();
     dispatch_ = reinterpret_cast<Dispatch>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "@DispatchAPI@4")));
+        reinterpret_cast<void*>(GetProcAddress(module_, kDispatchExportName)));
     ASSERT_NE(dispatch_, nullptr);
   }
   void SetUp() override {

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 #include <windows.h>
 

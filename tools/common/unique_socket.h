@@ -5,7 +5,7 @@
 
 #include <winsock2.h>
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 

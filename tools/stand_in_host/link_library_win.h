@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/layouts.h"
+#include "contract/host_abi.h"
 #include "stand_in_host/host_tables_win.h"
 #include "stand_in_host/value.h"
 #include "common/win_handles.h"

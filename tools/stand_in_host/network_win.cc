@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "host/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 namespace {

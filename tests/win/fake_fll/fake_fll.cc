@@ -10,7 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/layouts.h"
+#include "base/address.h"
+#include "contract/host_abi.h"
 #include "host/value_handles.h"
 
 namespace zanvor {
@@ -64,12 +65,10 @@ uint32_t Send(uint32_t number, uint32_t data, uint32_t extra = 0) {
   return record.data;
 }
 
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 ValueHandles Handles() { return ValueHandles(g_memory, g_handleTable, g_slotTable); }
 
-void Execute(const std::string& command) { Send(kRequestExecuteCommand, Address(command.c_str())); }
-void RaiseText(const std::string& text) { Send(kRequestRaiseErrorText, Address(text.c_str())); }
+void Execute(const std::string& command) { Send(kRequestExecuteCommand, AddressOf(command.c_str())); }
+void RaiseText(const std::string& text) { Send(kRequestRaiseErrorText, AddressOf(text.c_str())); }
 
 void Return(const std::string& text) {
   ValueHandles handles = Handles();
@@ -80,7 +79,7 @@ void Return(const std::string& text) {
   value.valueType = 'H';
   value.textLength = static_cast<uint32_t>(text.size());
   value.textHandle = handle;
-  Send(kRequestReturnValue, Address(&value));
+  Send(kRequestReturnValue, AddressOf(&value));
 }
 
 // Parameter i (from 1), terminated in its block; false after raising 182.
@@ -283,7 +282,7 @@ const char kOne[] = "C";
 const char kTwo[] = "CC";
 
 #define FAKE_ENTRY(name, count, types) \
-  { Address(#name), Address(reinterpret_cast<const void*>(&name)), count, Address(types) }
+  { AddressOf(#name), AddressOf(reinterpret_cast<const void*>(&name)), count, AddressOf(types) }
 
 LibraryFunction g_functions[] = {
     FAKE_ENTRY(FAKE_INIT, -2, kNoTypes), FAKE_ENTRY(FAKE_EXIT, -3, kNoTypes),
@@ -305,19 +304,19 @@ LibraryTable g_table = {0, sizeof g_functions / sizeof g_functions[0], 0};
 using namespace zanvor;
 
 extern "C" __declspec(dllexport) uint32_t __fastcall DispatchAPI(RequestRecord* record) {
-  g_table.functions = Address(g_functions);
+  g_table.functions = AddressOf(g_functions);
   switch (record->dispatchCode) {
     case kDispatchInit:
       Log("0");
       g_callback = reinterpret_cast<HostCallbackFunction>(static_cast<uintptr_t>(record->function));
       g_handleTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->data));
       g_slotTable = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record->extra));
-      record->data = Address(&g_table);
+      record->data = AddressOf(&g_table);
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchLibraryTable:
       Log("14");
-      record->data = Address(&g_table);
+      record->data = AddressOf(&g_table);
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchCall:

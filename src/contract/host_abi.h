@@ -1,9 +1,12 @@
+// The binary contract with the FoxPro host: the packed records, the
+// dispatch codes, the requests and their numbers.
+//
 // Packed records exchanged with the FoxPro host. Every offset here is part of
 // the binary contract with the host, so the records are described with
 // fixed-width fields (32-bit "pointers" included) and pinned with
 // static_assert; the same header compiles natively for the unit tests.
-#ifndef ZANVOR_HOST_LAYOUTS_H_
-#define ZANVOR_HOST_LAYOUTS_H_
+#ifndef ZANVOR_CONTRACT_HOST_ABI_H_
+#define ZANVOR_CONTRACT_HOST_ABI_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -107,9 +110,20 @@ enum HostRequestNumber : uint32_t {
   kRequestGetHostWindowId = 113,
 };
 
+// The one export the host looks up.
+constexpr char kDispatchExportName[] = "@DispatchAPI@4";
+
+// LibraryFunction.parameterCount values that mark a function the host runs
+// by itself rather than one FoxPro code calls.
+constexpr int16_t kParameterCountRunAtLoad = -2;
+constexpr int16_t kParameterCountRunAtUnload = -3;
+
+// Host error raised when a character parameter cannot grow by the one byte
+// of its terminating NUL.
 constexpr uint32_t kParameterGrowError = 182;
+// The header word of a value handle the library returns as a result.
 constexpr uint16_t kResultHeaderWord = 16;
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_HOST_LAYOUTS_H_
+#endif  // ZANVOR_CONTRACT_HOST_ABI_H_

@@ -2,8 +2,8 @@
 // handle naming its invalid value and its close function. Closing keeps the
 // thread's last-error value, so an owner going out of scope between a failing
 // call and GetLastError cannot change what the caller reads.
-#ifndef ZANVOR_HOST_UNIQUE_HANDLE_WIN_H_
-#define ZANVOR_HOST_UNIQUE_HANDLE_WIN_H_
+#ifndef ZANVOR_BASE_UNIQUE_HANDLE_WIN_H_
+#define ZANVOR_BASE_UNIQUE_HANDLE_WIN_H_
 
 #include <windows.h>
 
@@ -82,4 +82,4 @@ using UniqueThreadTimer = UniqueResource<ThreadTimerTraits>;
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_HOST_UNIQUE_HANDLE_WIN_H_
+#endif  // ZANVOR_BASE_UNIQUE_HANDLE_WIN_H_

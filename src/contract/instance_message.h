@@ -2,12 +2,15 @@
 // the instances of one machine talk. wParam carries the code in its high word
 // and, for codes that carry a text, the text's MessageBuffer position in its
 // low word.
-#ifndef ZANVOR_REGISTRY_INSTANCE_CODES_H_
-#define ZANVOR_REGISTRY_INSTANCE_CODES_H_
+#ifndef ZANVOR_CONTRACT_INSTANCE_MESSAGE_H_
+#define ZANVOR_CONTRACT_INSTANCE_MESSAGE_H_
 
 #include <cstdint>
 
 namespace zanvor {
+
+// The registered window message every instance posts and handles.
+constexpr char kInstanceMessageName[] = "VFP_Zanvor_Message";
 
 enum InstanceCode : uint32_t {
   kServerAnnounce = 1,
@@ -29,4 +32,4 @@ constexpr uint16_t PositionOf(uint32_t wParam) { return static_cast<uint16_t>(wP
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_REGISTRY_INSTANCE_CODES_H_
+#endif  // ZANVOR_CONTRACT_INSTANCE_MESSAGE_H_
