@@ -147,18 +147,17 @@ class ParameterBlocks {
  public:
   explicit ParameterBlocks(HostTables& tables) : tables_(tables) {}
   ~ParameterBlocks() {
-    for (uint32_t handle : handles_) tables_.handles().FreeValueHandle(handle);
+    for (uint32_t handle : handles_) tables_.FreeHandle(handle);
   }
   ParameterBlocks(const ParameterBlocks&) = delete;
   ParameterBlocks& operator=(const ParameterBlocks&) = delete;
 
   // A block holding `text` (no terminating NUL: the library adds it).
   uint32_t Add(const std::string& text) {
-    const uint32_t handle =
-        tables_.handles().AllocValueHandle(static_cast<uint32_t>(text.size()), kHeaderWord);
+    const uint32_t handle = tables_.AllocHandle(static_cast<uint32_t>(text.size()), kHeaderWord);
     if (handle == 0) return 0;
     handles_.push_back(handle);
-    uint8_t* data = tables_.handles().ValueHandleData(handle);
+    uint8_t* data = tables_.Data(handle);
     if (data == nullptr) return 0;
     if (!text.empty()) std::memcpy(data, text.data(), text.size());
     return handle;
@@ -343,11 +342,11 @@ void LinkLibrary::TakeReturnValue(uint32_t address) {
   std::memcpy(&value, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), sizeof value);
   // The block belongs to the host now, whatever becomes of the value.
   const uint32_t available = tables_.DataSize(value.textHandle);
-  const uint8_t* data = tables_.handles().ValueHandleData(value.textHandle);
+  const uint8_t* data = tables_.Data(value.textHandle);
   std::string text;
   bool ok = data != nullptr && value.textLength <= available;
   if (ok) text.assign(reinterpret_cast<const char*>(data), value.textLength);
-  if (data != nullptr) tables_.handles().FreeValueHandle(value.textHandle);
+  if (data != nullptr) tables_.FreeHandle(value.textHandle);
 
   if (!ok) {
     RaiseError(HostError::Text("The library returned a value whose text does not fit its block."));
