@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/address.h"
 #include "base/little_endian.h"
 #include "contract/host_abi.h"
 #include "gtest/gtest.h"
@@ -48,14 +49,12 @@ std::string TextOfHandle(HostTables& tables, uint32_t handle) {
   return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
 }
 
-uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 HostTables* tables_ = nullptr;
 
 void __fastcall Callback(RequestRecord* record) {
   log_->requests.push_back(record->hostRequest);
   EXPECT_EQ(record->dispatchCode, 0u);
-  const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(record->data));
+  const char* text = FromAddress<const char*>(record->data);
   switch (record->hostRequest) {
     case kRequestRaiseErrorText:
       log_->errorTexts.push_back(text);
@@ -121,16 +120,15 @@ class DispatchTest : public ::testing::Test {
   }
 
   void Init() {
-    Code(kDispatchInit, Address(tables.handle_table()), Address(tables.slot_table()),
-         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&Callback)));
+    Code(kDispatchInit, AddressOf(tables.handle_table()), AddressOf(tables.slot_table()),
+         AddressOf(reinterpret_cast<const void*>(&Callback)));
   }
 
   const LibraryFunction* Function(const char* name) {
-    const auto* table = reinterpret_cast<const LibraryTable*>(
-        static_cast<uintptr_t>(Code(kDispatchLibraryTable)));
-    const auto* f = reinterpret_cast<const LibraryFunction*>(static_cast<uintptr_t>(table->functions));
+    const auto* table = FromAddress<const LibraryTable*>(Code(kDispatchLibraryTable));
+    const auto* f = FromAddress<const LibraryFunction*>(table->functions);
     for (int i = 0; i < table->functionCount; ++i) {
-      if (strcmp(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].functionName)), name) == 0) {
+      if (strcmp(FromAddress<const char*>(f[i].functionName), name) == 0) {
         return &f[i];
       }
     }
@@ -139,7 +137,7 @@ class DispatchTest : public ::testing::Test {
 
   uint32_t Text(const std::string& text) {
     const uint32_t handle = Code(kDispatchAllocHandle, static_cast<uint32_t>(text.size()), 0);
-    uint8_t* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Code(kDispatchHandleData, handle)));
+    uint8_t* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, handle));
     memcpy(data, text.data(), text.size());
     return handle;
   }
@@ -182,19 +180,18 @@ TEST_F(DispatchTest, CodeFourteenBeforeCodeZeroGivesTheTableAndStoresNothing) {
 }
 
 TEST_F(DispatchTest, TheLibraryTableListsTheSevenFunctionsInOrder) {
-  const auto* table = reinterpret_cast<const LibraryTable*>(
-      static_cast<uintptr_t>(Code(kDispatchLibraryTable)));
+  const auto* table = FromAddress<const LibraryTable*>(Code(kDispatchLibraryTable));
   EXPECT_EQ(table->nextTable, 0u);
   ASSERT_EQ(table->functionCount, 7);
-  const auto* f = reinterpret_cast<const LibraryFunction*>(static_cast<uintptr_t>(table->functions));
+  const auto* f = FromAddress<const LibraryFunction*>(table->functions);
   const char* names[] = {"ZANVOR_INIT", "ZANVOR_EXIT", "ZANVOR", "ZANVOR_LOCAL",
                          "LIST_SUBSCR", "SUBSCRIBE", "UNSUBSCRIBE"};
   const int counts[] = {-2, -3, 2, 2, 0, 2, 1};
   const char* types[] = {"", "", "CC", "CC", "", "CC", "C"};
   for (int i = 0; i < 7; ++i) {
-    EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].functionName)), names[i]);
+    EXPECT_STREQ(FromAddress<const char*>(f[i].functionName), names[i]);
     EXPECT_EQ(f[i].parameterCount, counts[i]) << names[i];
-    EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].parameterTypes)), types[i]);
+    EXPECT_STREQ(FromAddress<const char*>(f[i].parameterTypes), types[i]);
     EXPECT_NE(f[i].entry, 0u);
   }
 }
@@ -205,7 +202,7 @@ TEST_F(DispatchTest, HandleAndSlotCodesWorkOnTheThreadsTables) {
   const uint32_t b = Code(kDispatchAllocHandle, 0, 0);
   EXPECT_EQ(a, 1u);
   EXPECT_EQ(b, 2u);
-  auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Code(kDispatchHandleData, a)));
+  auto* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, a));
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(LoadU16(data - 2), 0x1234);
   EXPECT_EQ(data[9], 0);
@@ -233,8 +230,7 @@ TEST_F(DispatchTest, HostAndLibraryShareTheHandleTable) {
   EXPECT_EQ(libraryHandle, 2u);
   EXPECT_EQ(tables.AllocHandle(0, 0), 3u);
 
-  auto* data = reinterpret_cast<uint8_t*>(
-      static_cast<uintptr_t>(Code(kDispatchHandleData, hostHandle)));
+  auto* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, hostHandle));
   EXPECT_EQ(data, tables.Data(hostHandle));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 3), "abc");
   EXPECT_EQ(LoadU16(data - 2), 0x0102);
@@ -347,8 +343,8 @@ TEST_F(DispatchTest, EachThreadKeepsItsOwnCallbackAndTables) {
   std::thread([&other, &handle] {
     Call call;
     call.record.dispatchCode = kDispatchInit;
-    call.record.data = Address(other.handle_table());
-    call.record.extra = Address(other.slot_table());
+    call.record.data = AddressOf(other.handle_table());
+    call.record.extra = AddressOf(other.slot_table());
     dispatch_(&call.record);
     Call alloc;
     alloc.record.dispatchCode = kDispatchAllocHandle;

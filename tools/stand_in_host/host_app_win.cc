@@ -76,7 +76,7 @@ bool HostApp::SetLibrary(const std::string& path, HostError* error) {
     *error = HostError::Text("Network emulation: " + networkError);
     return false;
   }
-  library_->RunMarked(kLoadFunction);
+  library_->RunMarked(kParameterCountRunAtLoad);
   return true;
 }
 
@@ -91,7 +91,7 @@ bool HostApp::ReleaseLibrary(HostError* error) {
 
 void HostApp::Unload() {
   if (library_ == nullptr) return;
-  library_->RunMarked(kUnloadFunction);
+  library_->RunMarked(kParameterCountRunAtUnload);
   // Once the module is gone, a window procedure of the library's left on
   // the main window would run freed code at the next message.
   const HWND hwnd = window_->hwnd();

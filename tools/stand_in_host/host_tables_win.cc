@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/address.h"
 #include "base/little_endian.h"
 
 namespace zanvor {
@@ -20,7 +21,7 @@ constexpr size_t kSlotEntries = 6;
 constexpr uint32_t kHeaderBytes = 2;
 
 HGLOBAL AsGlobal(uint32_t block) {
-  return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(block));
+  return FromAddress<HGLOBAL>(block);
 }
 
 // The first free entry at or above the table's nextFree, stored back as the
@@ -70,8 +71,7 @@ uint32_t HostTables::AllocHandle(uint32_t size, uint16_t headerWord) {
   }
   StoreU16(p, headerWord);
   GlobalUnlock(block);
-  StoreU32(table + kHandleEntries + 4u * index,
-           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block)));
+  StoreU32(table + kHandleEntries + 4u * index, AddressOf(block));
   return index;
 }
 

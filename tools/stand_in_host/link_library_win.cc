@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "base/address.h"
 #include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {
 
-constexpr char kDispatchExport[] = "@DispatchAPI@4";
 // Bounds on what a library's table may claim, so a corrupt table is reported
 // instead of walked off into the weeds.
 constexpr int kMaxTables = 16;
@@ -29,13 +29,11 @@ void __fastcall HostCallback(RequestRecord* record) {
   }
 }
 
-uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 // The zero-terminated text a request's data points at; empty for a null
 // address.
 std::string TextAt(uint32_t address) {
   if (address == 0) return std::string();
-  return std::string(reinterpret_cast<const char*>(static_cast<uintptr_t>(address)));
+  return std::string(FromAddress<const char*>(address));
 }
 
 // The bounds of a loaded module's image, to check the addresses its table
@@ -57,7 +55,7 @@ struct ImageRange {
   // A zero-terminated string inside the image, at most kMaxNameBytes long.
   bool String(uint32_t address, std::string* out) const {
     if (!Contains(address, 1)) return false;
-    const char* p = reinterpret_cast<const char*>(static_cast<uintptr_t>(address));
+    const char* p = FromAddress<const char*>(address);
     const size_t room = end - address;
     const size_t limit = room < kMaxNameBytes + 1 ? room : kMaxNameBytes + 1;
     const size_t length = strnlen(p, limit);
@@ -78,7 +76,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
       return false;
     }
     LibraryTable table;
-    std::memcpy(&table, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)),
+    std::memcpy(&table, FromAddress<const void*>(address),
                 sizeof table);
     if (functions->size() + table.functionCount > kMaxFunctions ||
         !image.Contains(table.functions, sizeof(LibraryFunction) * table.functionCount)) {
@@ -88,7 +86,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
     for (int i = 0; i < table.functionCount; ++i) {
       LibraryFunction entry;
       std::memcpy(&entry,
-                  reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(table.functions)) +
+                  FromAddress<const uint8_t*>(table.functions) +
                       sizeof(LibraryFunction) * i,
                   sizeof entry);
       FunctionInfo info;
@@ -118,10 +116,10 @@ bool LoadModule(const std::string& path, UniqueModule* module,
                              std::to_string(lastError) + ".");
     return false;
   }
-  FARPROC entry = GetProcAddress(module->get(), kDispatchExport);
+  FARPROC entry = GetProcAddress(module->get(), kDispatchExportName);
   if (entry == nullptr) {
     *error =
-        HostError::Text(path + " is not a link library: it exports no " + kDispatchExport + ".");
+        HostError::Text(path + " is not a link library: it exports no " + kDispatchExportName + ".");
     return false;
   }
   *dispatch = reinterpret_cast<uint32_t(__fastcall*)(void*)>(reinterpret_cast<void*>(entry));
@@ -175,7 +173,7 @@ class ParameterBlocks {
 }  // namespace
 
 std::string HostErrorText(int number) {
-  if (number == kParameterGrowErrorNumber) {
+  if (number == static_cast<int>(kParameterGrowError)) {
     return "Not enough memory to terminate a character parameter.";
   }
   return "Host error " + std::to_string(number) + ".";
@@ -339,7 +337,7 @@ void LinkLibrary::TakeReturnValue(uint32_t address) {
     return;
   }
   HostValue value;
-  std::memcpy(&value, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), sizeof value);
+  std::memcpy(&value, FromAddress<const void*>(address), sizeof value);
   // The block belongs to the host now, whatever becomes of the value.
   const uint32_t available = tables_.DataSize(value.textHandle);
   const uint8_t* data = tables_.Data(value.textHandle);

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "common/win_handles.h"
 #include "contract/host_abi.h"
 #include "stand_in_host/host_tables_win.h"
 #include "stand_in_host/value.h"
-#include "common/win_handles.h"
 
 namespace zanvor {
 
@@ -27,10 +27,7 @@ struct FunctionInfo {
   std::string parameterTypes;
 };
 
-constexpr int16_t kLoadFunction = -2;
-constexpr int16_t kUnloadFunction = -3;
 constexpr uint32_t kMainWindowId = 1;
-constexpr int kParameterGrowErrorNumber = 182;
 
 // What the library may ask of the host besides passing values.
 class HostServices {
@@ -75,8 +72,9 @@ class LinkLibrary {
   // none; an error raised during the call makes the call fail.
   bool Call(const FunctionInfo& function, const std::vector<Value>& args, Value* result,
             HostError* error);
-  // Runs every function of the table with the given parameterCount (-2 or
-  // -3), in table order; reports their errors through the services.
+  // Runs every function of the table with the given parameterCount
+  // (kParameterCountRunAtLoad or kParameterCountRunAtUnload), in table
+  // order; reports their errors through the services.
   void RunMarked(int16_t parameterCount);
 
   // True while a call is in progress (possibly nested).
