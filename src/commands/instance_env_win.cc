@@ -1,20 +1,11 @@
 #include "commands/instance_env_win.h"
 
-#include <windows.h>
-
 #include "host/host_services_win.h"
-#include "messaging/mailslot_server_win.h"
 #include "registry/message_buffer_win.h"
-#include "registry/process_state_win.h"
 
 namespace zanvor {
-namespace {
 
-// lstrcmpA compares in the user's locale, case-sensitively: the comparison
-// every instance of the machine uses for subscription names.
 int CompareNames(const char* a, const char* b) { return lstrcmpA(a, b); }
-
-}  // namespace
 
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
@@ -25,15 +16,15 @@ uint32_t WindowValue(HWND window) {
 HWND AsWindow(uint32_t value) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(value)); }
 
 uint16_t WinInstanceEnv::StoreText(const std::string& text) {
-  return zanvor::StoreText(State().bufferSection.get(), State().bufferMutex.get(), text);
+  return zanvor::StoreText(state_.bufferSection.get(), state_.bufferMutex.get(), text);
 }
 
 std::string WinInstanceEnv::ReadText(uint16_t position) {
-  return zanvor::ReadText(State().bufferSection.get(), position);
+  return zanvor::ReadText(state_.bufferSection.get(), position);
 }
 
 PostResult WinInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
-  if (PostMessageA(AsWindow(window), State().messageId, wParam, static_cast<LPARAM>(lParam))) {
+  if (PostMessageA(AsWindow(window), state_.messageId, wParam, static_cast<LPARAM>(lParam))) {
     return PostResult::kPosted;
   }
   return GetLastError() == ERROR_INVALID_WINDOW_HANDLE ? PostResult::kWindowGone
@@ -41,10 +32,10 @@ PostResult WinInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lPara
 }
 
 void WinInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
-  PostMessageA(HWND_BROADCAST, State().messageId, wParam, static_cast<LPARAM>(lParam));
+  PostMessageA(HWND_BROADCAST, state_.messageId, wParam, static_cast<LPARAM>(lParam));
 }
 
-bool WinInstanceEnv::ClaimServerRole() { return ClaimServerMutexAndMailslot(); }
+bool WinInstanceEnv::ClaimServerRole() { return server_.Claim(); }
 
 void WinInstanceEnv::ExecuteCommand(const std::string& command) {
   zanvor::ExecuteCommand(command);
@@ -52,25 +43,12 @@ void WinInstanceEnv::ExecuteCommand(const std::string& command) {
 
 void WinInstanceEnv::ShowErrorBox(const std::string& text) { zanvor::ShowErrorBox(text); }
 
-InstanceProtocol& Protocol() {
-  static WinInstanceEnv env;
-  static InstanceProtocol protocol(env, CompareNames, IsLeadByte);
-  return protocol;
+void ProtocolReceiveSink::DispatchReceived(const std::string& name, const std::string& message) {
+  protocol_.DispatchReceived(name, message);
 }
 
-ProcessState& State() {
-  static ProcessState state;
-  return state;
-}
+void ProtocolReceiveSink::ShowErrorBox(const std::string& text) { zanvor::ShowErrorBox(text); }
 
-bool IsServerInstance() {
-  const InstanceProtocol& p = Protocol();
-  return p.serverWindow != 0 && p.serverWindow == p.mainWindow;
-}
-
-bool RemoteServerKnown() {
-  const InstanceProtocol& p = Protocol();
-  return p.serverWindow != 0 && p.serverWindow != p.mainWindow;
-}
+uint32_t ProtocolReceiveSink::LastError() { return GetLastError(); }
 
 }  // namespace zanvor

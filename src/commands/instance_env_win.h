@@ -1,16 +1,23 @@
 // The Windows side of the instance protocol: the ring in the named section,
-// posted window messages, the server claim and the host's command line.
+// posted window messages, the server claim and the host's command line; and
+// the receive sink through which the server's receive timer hands network
+// texts to the protocol.
 #ifndef ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 #define ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 
 #include <windows.h>
 
 #include "commands/instance_protocol.h"
+#include "messaging/mailslot_server_win.h"
+#include "messaging/receive_tick.h"
+#include "registry/process_state_win.h"
 
 namespace zanvor {
 
+// REQUIRES: state and server outlive the env.
 class WinInstanceEnv final : public InstanceEnv {
  public:
+  WinInstanceEnv(ProcessState& state, MailslotServer& server) : state_(state), server_(server) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
@@ -18,10 +25,27 @@ class WinInstanceEnv final : public InstanceEnv {
   bool ClaimServerRole() override;
   void ExecuteCommand(const std::string& command) override;
   void ShowErrorBox(const std::string& text) override;
+
+ private:
+  ProcessState& state_;
+  MailslotServer& server_;
 };
 
-// This process's instance: its protocol state and tables.
-InstanceProtocol& Protocol();
+// REQUIRES: protocol outlives the sink (it may be constructed after it).
+class ProtocolReceiveSink final : public ReceiveSink {
+ public:
+  explicit ProtocolReceiveSink(InstanceProtocol& protocol) : protocol_(protocol) {}
+  void DispatchReceived(const std::string& name, const std::string& message) override;
+  void ShowErrorBox(const std::string& text) override;
+  uint32_t LastError() override;
+
+ private:
+  InstanceProtocol& protocol_;
+};
+
+// lstrcmpA compares in the user's locale, case-sensitively: the comparison
+// every instance of the machine uses for subscription names.
+int CompareNames(const char* a, const char* b);
 
 // The ANSI code page's lead bytes, for the multibyte-aware searches.
 bool IsLeadByte(uint8_t byte);

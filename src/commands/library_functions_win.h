@@ -1,25 +1,36 @@
-// The seven functions FoxPro code sees, as the host calls them: __fastcall,
-// one argument, the ParameterBlock address.
+// The work of the host-callable functions that talk to Windows, and of the
+// window procedure, on the parts of the process object they need. The
+// composition root defines the entry points the host and Windows call and
+// forwards to these.
 #ifndef ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 #define ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 
 #include <windows.h>
 
-#include "contract/host_abi.h"
+#include "commands/instance_protocol.h"
+#include "host/host_call.h"
+#include "messaging/mailslot_server_win.h"
+#include "messaging/packet_id_win.h"
+#include "registry/process_state_win.h"
 
 namespace zanvor {
 
-void __fastcall ZANVOR_INIT(void* parameters);
-void __fastcall ZANVOR_EXIT(void* parameters);
-void __fastcall ZANVOR(void* parameters);
-void __fastcall ZANVOR_LOCAL(void* parameters);
-void __fastcall LIST_SUBSCR(void* parameters);
-void __fastcall SUBSCRIBE(void* parameters);
-void __fastcall UNSUBSCRIBE(void* parameters);
+// ZANVOR_INIT: opens the machine's named objects, subclasses the host's main
+// window with `windowProc` and joins the machine's instances. Raises nothing.
+void JoinMachine(ProcessState& state, InstanceProtocol& protocol, WNDPROC windowProc);
 
-const LibraryTable* GetLibraryTable();
+// ZANVOR_EXIT: stops receiving, restores the window procedure, releases the
+// mutexes, hands the server role on or withdraws this instance's names, and
+// closes the named objects. Raises nothing.
+void LeaveMachine(ProcessState& state, MailslotServer& server, InstanceProtocol& protocol);
 
-LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// ZANVOR(name, message).
+void PostToNetwork(HostCall& call, PacketIdSource& packetIds);
+
+// The subclassed main window's procedure: every InstanceMessage is handled
+// here and never passed on; everything else goes to the host's procedure.
+LRESULT HandleWindowMessage(ProcessState& state, InstanceProtocol& protocol, HWND window,
+                            UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace zanvor
 

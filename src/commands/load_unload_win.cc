@@ -1,21 +1,17 @@
 // ZANVOR_INIT and ZANVOR_EXIT: join this machine's instances when the host
 // loads the library, and leave them, handing the server role on, when it
 // unloads it. Neither raises a host error.
-#include <windows.h>
-
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
+#include "contract/instance_message.h"
 #include "contract/machine_objects.h"
 #include "host/host_services_win.h"
-#include "messaging/mailslot_server_win.h"
-#include "registry/process_state_win.h"
 
 namespace zanvor {
-void __fastcall ZANVOR_INIT(void* /*parameters*/) {
-  ProcessState& state = State();
-  InstanceProtocol& protocol = Protocol();
-  state.mainWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(GetWindowHandle(GetHostWindowId())));
-  protocol.mainWindow = WindowValue(state.mainWindow);
+
+void JoinMachine(ProcessState& state, InstanceProtocol& protocol, WNDPROC windowProc) {
+  const HWND mainWindow = AsWindow(GetWindowHandle(GetHostWindowId()));
+  protocol.mainWindow = WindowValue(mainWindow);
   protocol.tables.ResetSubscribers();
 
   state.serverMutex.reset(CreateMutexA(nullptr, FALSE, kServerMutexName));
@@ -31,18 +27,16 @@ void __fastcall ZANVOR_INIT(void* /*parameters*/) {
   if (!state.bufferSection) return;
   // Without a window there is nothing to subclass and nobody could reach
   // this instance: it stays isolated, working on its own tables.
-  if (state.mainWindow == nullptr || !IsWindow(state.mainWindow)) return;
-  state.previousWindowProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-      state.mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&InstanceWindowProc)));
+  if (mainWindow == nullptr || !IsWindow(mainWindow)) return;
+  state.previousWindowProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProc)));
   protocol.Join();
 }
 
-void __fastcall ZANVOR_EXIT(void* /*parameters*/) {
-  ProcessState& state = State();
-  InstanceProtocol& protocol = Protocol();
-  StopReceiving();
+void LeaveMachine(ProcessState& state, MailslotServer& server, InstanceProtocol& protocol) {
+  server.Stop();
   if (state.previousWindowProc != nullptr) {
-    SetWindowLongPtrA(state.mainWindow, GWLP_WNDPROC,
+    SetWindowLongPtrA(AsWindow(protocol.mainWindow), GWLP_WNDPROC,
                       reinterpret_cast<LONG_PTR>(state.previousWindowProc));
     state.previousWindowProc = nullptr;
   }

@@ -3,14 +3,23 @@
 // the innermost call of the thread, and nothing is ever thrown into the host.
 #include <windows.h>
 
+#include "host/dispatch_win.h"
+
 #include "base/address.h"
-#include "host/host_services_win.h"
 #include "contract/host_abi.h"
+#include "host/host_services_win.h"
 #include "host/thread_context_win.h"
 
 namespace zanvor {
-const LibraryTable* GetLibraryTable();  // commands/library_table_win.cc
-}
+namespace {
+
+const LibraryTable* libraryTable = nullptr;
+
+}  // namespace
+
+void InstallLibraryTable(const LibraryTable* table) { libraryTable = table; }
+
+}  // namespace zanvor
 
 namespace {
 
@@ -27,11 +36,11 @@ void Act(zanvor::ThreadContext* context, RequestRecord* record) {
       context->hostCallback = FromAddress<HostCallback>(record->function);
       context->handleTable = FromAddress<uint8_t*>(record->data);
       context->slotTable = FromAddress<uint8_t*>(record->extra);
-      record->data = AddressOf(GetLibraryTable());
+      record->data = AddressOf(libraryTable);
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchLibraryTable:
-      record->data = AddressOf(GetLibraryTable());
+      record->data = AddressOf(libraryTable);
       record->extra = kLibraryTableExtra;
       break;
     case kDispatchCall:

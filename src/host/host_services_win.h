@@ -8,6 +8,7 @@
 #include <string>
 
 #include "contract/host_abi.h"
+#include "host/host_call.h"
 #include "host/value_handles.h"
 
 namespace zanvor {
@@ -31,6 +32,18 @@ ValueHandles ThreadValueHandles();
 // Terminates parameter `index` (from 1) of a ParameterBlock and returns its
 // text up to the first NUL; raises host error 182 when it cannot grow.
 std::string ReadParameterText(void* parameterBlock, int index);
+
+// The HostCall of one function the host called with `parameterBlock`.
+class WinHostCall final : public HostCall {
+ public:
+  explicit WinHostCall(void* parameterBlock) : parameters_(parameterBlock) {}
+  std::string ParameterText(int index) override { return ReadParameterText(parameters_, index); }
+  [[noreturn]] void RaiseError(const std::string& text) override { RaiseErrorText(text); }
+  void ReturnString(const std::string& text) override { zanvor::ReturnString(text); }
+
+ private:
+  void* parameters_;
+};
 
 }  // namespace zanvor
 

@@ -8,11 +8,21 @@
 
 namespace zanvor {
 
-// A fresh packet id: a GUID, or when CoCreateGuid fails an id made of the
-// tick count, the process id and a per-process counter, so that every post
-// still carries its own id and the receivers' duplicate filter keeps working.
 using GuidSource = HRESULT(WINAPI*)(GUID*);
-void MakePacketId(uint32_t ticks, uint8_t id[16], GuidSource createGuid = CoCreateGuid);
+
+// Fresh packet ids: a GUID, or when CoCreateGuid fails an id made of the
+// tick count, the process id and a counter of this source, so that every
+// post still carries its own id and the receivers' duplicate filter keeps
+// working. One source lives as long as the library is loaded.
+class PacketIdSource {
+ public:
+  explicit PacketIdSource(GuidSource createGuid = CoCreateGuid) : createGuid_(createGuid) {}
+  void MakePacketId(uint32_t ticks, uint8_t id[16]);
+
+ private:
+  GuidSource createGuid_;
+  uint32_t fallbackCounter_ = 0;
+};
 
 }  // namespace zanvor
 

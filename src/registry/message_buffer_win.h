@@ -1,5 +1,5 @@
-// The machine's text ring in the named section "vfp_zanvor". Views are mapped
-// for one step and unmapped at once; writers serialise on "vfp_zanvor_mu".
+// The MessageBuffer on the machine's named section "vfp_zanvor" and the
+// writers' mutex "vfp_zanvor_mu".
 #ifndef ZANVOR_REGISTRY_MESSAGE_BUFFER_WIN_H_
 #define ZANVOR_REGISTRY_MESSAGE_BUFFER_WIN_H_
 
@@ -9,15 +9,34 @@
 #include <string>
 
 #include "contract/machine_objects.h"
+#include "registry/message_buffer.h"
 
 namespace zanvor {
 
-// Stores `text` with its NUL; returns its position (4..16383) or 0 when
-// nothing was stored (mutex timed out, a view failed, or the text cannot fit).
-uint16_t StoreText(HANDLE section, HANDLE mutex, const std::string& text);
-// The text at `position`, or "" (position 0, a failed view, a record with no
-// terminator inside its bounds). Takes no lock.
-std::string ReadText(HANDLE section, uint16_t position);
+// REQUIRES: both handles outlive the object. A null handle makes every step
+// fail, so the operations give their neutral results.
+class WinRingAccess final : public RingAccess {
+ public:
+  WinRingAccess(HANDLE section, HANDLE mutex) : section_(section), mutex_(mutex) {}
+  bool LockWriters() override;
+  void UnlockWriters() override;
+  uint8_t* MapFront(uint32_t bytes) override;
+  void Unmap(uint8_t* view) override;
+
+ private:
+  HANDLE section_;
+  HANDLE mutex_;
+};
+
+inline uint16_t StoreText(HANDLE section, HANDLE mutex, const std::string& text) {
+  WinRingAccess ring(section, mutex);
+  return StoreText(ring, text);
+}
+
+inline std::string ReadText(HANDLE section, uint16_t position) {
+  WinRingAccess ring(section, nullptr);
+  return ReadText(ring, position);
+}
 
 }  // namespace zanvor
 

@@ -1,7 +1,10 @@
-// The one ProcessState of this host process: the machine-wide named objects
-// this instance holds, its windows and the registered message. Everything is
-// touched only on the host's main thread (commands, the subclassed window
-// procedure and the receive timer all run there), so nothing here is locked.
+// What one instance holds of its machine: the named objects, the server
+// side of the mailslot and the receive timer, the registered message and the
+// host window procedure it replaced. One ProcessState is owned by the
+// library's process object; everything is touched only on the host's main
+// thread (commands, the subclassed window procedure and the receive timer
+// all run there), so nothing here is locked. The instance's windows and its
+// role live in the InstanceProtocol.
 #ifndef ZANVOR_REGISTRY_PROCESS_STATE_WIN_H_
 #define ZANVOR_REGISTRY_PROCESS_STATE_WIN_H_
 
@@ -17,7 +20,6 @@ struct ProcessState {
   UniqueHandle bufferSection;   // "vfp_zanvor": the 16 KB ring
   UniqueFile mailslotHandle;    // server side of the machine's mailslot
   UniqueThreadTimer timerId;    // the 200 ms receive timer
-  HWND mainWindow = nullptr;
   UINT messageId = 0;
   WNDPROC previousWindowProc = nullptr;
   // True while this thread holds one ownership count of serverMutex. A
@@ -25,13 +27,6 @@ struct ProcessState {
   // at once, or the mutex would stay owned after ZANVOR_EXIT released it.
   bool ownsServerMutex = false;
 };
-
-ProcessState& State();
-
-// The server instance: serverWindow equals mainWindow (not null).
-bool IsServerInstance();
-// A remote server is known: serverWindow is set and is not mainWindow.
-bool RemoteServerKnown();
 
 }  // namespace zanvor
 

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "commands/instance_protocol.h"
+#include "registry/message_buffer.h"
 #include "registry/ring_layout.h"
+#include "unit/fake_ring.h"
 
 namespace zanvor {
 
@@ -58,7 +60,6 @@ class FakeMachine {
     std::unique_ptr<InstanceProtocol> protocol;
   };
 
-  FakeMachine() : ring(kSectionSize, 0) {}
 
   // ZANVOR_INIT of a new host process: returns its index.
   int Load() {
@@ -138,20 +139,13 @@ class FakeMachine {
     return count;
   }
 
-  // Ring store as the Windows side does it, under the (implicit) writer lock.
+  // The real store and read sequence on the machine's one section.
   uint16_t Store(const std::string& text) {
     if (storesFail) return 0;
-    const uint32_t header = ring[0] | ring[1] << 8 | ring[2] << 16 | ring[3] << 24;
-    Reservation r{};
-    if (!ReserveRecord(header, static_cast<uint32_t>(text.size() + 1), &r)) return 0;
-    for (int i = 0; i < 4; ++i) ring[i] = static_cast<uint8_t>(r.nextPosition >> (8 * i));
-    WriteRecord(ring.data(), r.position, text.c_str(), static_cast<uint16_t>(text.size() + 1));
-    return static_cast<uint16_t>(r.position);
+    return StoreText(ringAccess, text);
   }
 
-  std::string Read(uint16_t position) const {
-    return ReadRecord(ring.data(), static_cast<uint32_t>(ring.size()), position);
-  }
+  std::string Read(uint16_t position) { return ReadText(ringAccess, position); }
 
   PostResult Post(int from, uint32_t window, uint32_t wParam, uint32_t lParam) {
     posts.push_back({from, window, wParam, lParam});
@@ -178,7 +172,8 @@ class FakeMachine {
     return false;
   }
 
-  std::vector<uint8_t> ring;
+  FakeRing ringAccess;
+  std::vector<uint8_t>& ring = ringAccess.section;
   std::map<uint32_t, std::deque<FakePost>> queues;  // one per existing window
   std::vector<Instance> instances;
   std::vector<FakePost> posts;

@@ -6,28 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "registry/message_buffer.h"
+#include "unit/fake_ring.h"
+
 namespace zanvor {
 namespace {
 
 class RingLayoutTest : public ::testing::Test {
  protected:
-  RingLayoutTest() : section_(kSectionSize, 0) {}
-
-  // Stores text + NUL the way the Windows side does: reserve from the header,
-  // write the header back, write the record.
-  uint32_t Store(const std::string& text) {
-    Reservation r{};
-    const uint32_t header = section_[0] | section_[1] << 8 | section_[2] << 16 | section_[3] << 24;
-    if (!ReserveRecord(header, static_cast<uint32_t>(text.size() + 1), &r)) return 0;
-    for (int i = 0; i < 4; ++i) section_[i] = static_cast<uint8_t>(r.nextPosition >> (8 * i));
-    WriteRecord(section_.data(), r.position, text.c_str(), static_cast<uint16_t>(text.size() + 1));
-    return r.position;
-  }
+  // Through the real store and read sequence, on an in-memory section.
+  uint32_t Store(const std::string& text) { return StoreText(ring_, text); }
   std::string Read(uint32_t position) {
     return ReadRecord(section_.data(), kSectionSize, position);
   }
 
-  std::vector<uint8_t> section_;
+  FakeRing ring_;
+  std::vector<uint8_t>& section_ = ring_.section;
 };
 
 TEST_F(RingLayoutTest, FirstStoreInAFreshSectionGoesToFourAndWritesTheExactBytes) {

@@ -10,10 +10,9 @@
 #include "commands/instance_env_win.h"
 #include "gtest/gtest.h"
 #include "host/thread_context_win.h"
-#include "messaging/mailslot_server_win.h"
+#include "library_process_win.h"
 #include "messaging/packet.h"
 #include "registry/message_buffer_win.h"
-#include "registry/process_state_win.h"
 #include "registry/ring_layout.h"
 
 namespace zanvor {
@@ -46,13 +45,18 @@ class ServerClaimTest : public ::testing::Test {
     commands_ = &commands;
   }
   void TearDown() override {
-    StopReceiving();
+    library.mailslotServer.Stop();
     if (State().ownsServerMutex) ReleaseMutex(State().serverMutex.get());
-    State().ownsServerMutex = false;
-    State().serverMutex.reset();
     CurrentThreadContext()->hostCallback = savedCallback_;
     commands_ = nullptr;
   }
+
+  // A fresh process object per test: the timer and window procedures reach
+  // it while it lives.
+  LibraryProcess library;
+  ProcessState& State() { return library.state; }
+  InstanceProtocol& Protocol() { return library.protocol; }
+  bool ClaimServerMutexAndMailslot() { return library.mailslotServer.Claim(); }
 
   std::vector<std::string> commands;
 
@@ -134,7 +138,7 @@ class ReceiveTest : public ServerClaimTest {
     ASSERT_NE(window, nullptr);
     InstanceProtocol& protocol = Protocol();
     protocol.mainWindow = protocol.serverWindow = WindowValue(window);
-    protocol.tables.ResetSubscribers();
+    protocol.tables.ResetSubscribers();  // as ZANVOR_INIT does
     protocol.Subscribe("news", "DO x WITH <Msg>");
     writer.reset(CreateFileA(kServerMailslotName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -142,14 +146,7 @@ class ReceiveTest : public ServerClaimTest {
   }
   void TearDown() override {
     writer.reset();
-    InstanceProtocol& protocol = Protocol();
-    protocol.Unsubscribe("news");
-    protocol.mainWindow = protocol.serverWindow = 0;
     DestroyWindow(window);
-    ProcessState& state = State();
-    state.bufferSection.reset();
-    state.bufferMutex.reset();
-    state.messageId = 0;
     ServerClaimTest::TearDown();
   }
 
@@ -189,7 +186,7 @@ class ReceiveTest : public ServerClaimTest {
 TEST_F(ReceiveTest, TheTimerDropsAnOversizedDatagramAndDeliversTheNext) {
   Write(std::vector<uint8_t>(600, 0x41));
   Write(Packet("news:hello", 1));
-  MailslotTimerProc(nullptr, 0, 0, 0);
+  ReceiveTimerProc(nullptr, 0, 0, 0);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:hello"});
   EXPECT_TRUE(commands.empty());
 }
@@ -202,20 +199,20 @@ TEST_F(ReceiveTest, ADuplicateEndsTheTickAndABadCheckByteDropsOnlyItsDatagram) {
   Write(Packet("news:one", 3));  // the same id again
   Write(Packet("news:two", 4));
   Write(Packet("other:nobody", 5));
-  MailslotTimerProc(nullptr, 0, 0, 0);
+  ReceiveTimerProc(nullptr, 0, 0, 0);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:one"});
-  MailslotTimerProc(nullptr, 0, 0, 0);
+  ReceiveTimerProc(nullptr, 0, 0, 0);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:two"});
 }
 
 TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
   for (int i = 0; i < 150; ++i) Write(Packet("news:" + std::to_string(i), static_cast<uint8_t>(100 + i)));
-  MailslotTimerProc(nullptr, 0, 0, 0);
+  ReceiveTimerProc(nullptr, 0, 0, 0);
   std::vector<std::string> first = Delivered();
   ASSERT_EQ(first.size(), 100u);
   EXPECT_EQ(first.front(), "news:0");
   EXPECT_EQ(first.back(), "news:99");
-  MailslotTimerProc(nullptr, 0, 0, 0);
+  ReceiveTimerProc(nullptr, 0, 0, 0);
   std::vector<std::string> second = Delivered();
   ASSERT_EQ(second.size(), 50u);
   EXPECT_EQ(second.back(), "news:149");

@@ -53,14 +53,16 @@ HRESULT WINAPI FailingGuid(GUID*) { return E_FAIL; }
 
 TEST(PacketId, AFailingGuidSourceStillGivesADistinctIdPerPost) {
   uint8_t first[16], second[16], third[16];
-  MakePacketId(1000, first, FailingGuid);
-  MakePacketId(1000, second, FailingGuid);
-  MakePacketId(1001, third, FailingGuid);
+  PacketIdSource failing(FailingGuid);
+  failing.MakePacketId(1000, first);
+  failing.MakePacketId(1000, second);
+  failing.MakePacketId(1001, third);
   EXPECT_NE(memcmp(first, second, 16), 0);
   EXPECT_NE(memcmp(second, third, 16), 0);
   uint8_t guid1[16], guid2[16];
-  MakePacketId(5, guid1);
-  MakePacketId(5, guid2);
+  PacketIdSource guids;
+  guids.MakePacketId(5, guid1);
+  guids.MakePacketId(5, guid2);
   EXPECT_NE(memcmp(guid1, guid2, 16), 0);
 }
 

@@ -1,0 +1,44 @@
+#include "commands/host_commands.h"
+
+#include "commands/arg_checks.h"
+
+namespace zanvor {
+namespace {
+
+void RaiseIfSet(HostCall& call, const std::string& error) {
+  if (!error.empty()) call.RaiseError(error);
+}
+
+}  // namespace
+
+void SubscribeCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
+  const std::string name = call.ParameterText(1);
+  const std::string handler = call.ParameterText(2);
+  RaiseIfSet(call, CheckSubscriptionName(name));
+  RaiseIfSet(call, CheckHandler(handler, isLeadByte));
+  protocol.Subscribe(name, handler);
+}
+
+void UnsubscribeCommand(HostCall& call, InstanceProtocol& protocol) {
+  const std::string name = call.ParameterText(1);
+  RaiseIfSet(call, CheckSubscriptionName(name));
+  protocol.Unsubscribe(name);
+}
+
+void ListSubscriptionsCommand(HostCall& call, const InstanceProtocol& protocol) {
+  call.ReturnString(protocol.ListSubscriptions());
+}
+
+std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte) {
+  const std::string name = call.ParameterText(1);
+  const std::string message = call.ParameterText(2);
+  std::string text;
+  RaiseIfSet(call, CheckPostText(name, message, &text, isLeadByte));
+  return text;
+}
+
+void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
+  protocol.PostLocal(CheckedPostText(call, isLeadByte));
+}
+
+}  // namespace zanvor

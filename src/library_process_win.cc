@@ -1,0 +1,51 @@
+#include "library_process_win.h"
+
+#include "commands/host_commands.h"
+#include "commands/library_functions_win.h"
+
+namespace zanvor {
+namespace {
+
+// Touched only on the host's main thread, like everything the process
+// object holds.
+LibraryProcess* current = nullptr;
+
+}  // namespace
+
+LibraryProcess::LibraryProcess()
+    : receiveSink(protocol),
+      mailslotServer(state, receiveSink, &ReceiveTimerProc),
+      env(state, mailslotServer),
+      protocol(env, CompareNames, IsLeadByte),
+      previous_(current) {
+  current = this;
+}
+
+LibraryProcess::~LibraryProcess() {
+  if (current == this) current = previous_;
+}
+
+void LibraryProcess::Init() { JoinMachine(state, protocol, &InstanceWindowProc); }
+
+void LibraryProcess::Exit() { LeaveMachine(state, mailslotServer, protocol); }
+
+void LibraryProcess::Post(HostCall& call) { PostToNetwork(call, packetIds); }
+
+void LibraryProcess::PostLocal(HostCall& call) { PostLocalCommand(call, protocol, IsLeadByte); }
+
+void LibraryProcess::Subscribe(HostCall& call) { SubscribeCommand(call, protocol, IsLeadByte); }
+
+void LibraryProcess::Unsubscribe(HostCall& call) { UnsubscribeCommand(call, protocol); }
+
+void LibraryProcess::ListSubscriptions(HostCall& call) { ListSubscriptionsCommand(call, protocol); }
+
+LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (current == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  return HandleWindowMessage(current->state, current->protocol, window, message, wParam, lParam);
+}
+
+void CALLBACK ReceiveTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  if (current != nullptr) current->mailslotServer.Tick();
+}
+
+}  // namespace zanvor

@@ -1,0 +1,61 @@
+// The composition root: one LibraryProcess per loaded library owns the whole
+// state of this instance (the machine objects it holds, the server side of
+// the mailslot with its receive state, the instance protocol with its tables,
+// the packet ids) and wires the subsystems to each other. The DLL holds one
+// for as long as it is loaded; a test builds a fresh one.
+//
+// Windows calls the window procedure and the timer procedure without a
+// context of ours, so they reach the LibraryProcess that is current: the one
+// constructed last that is still alive.
+#ifndef ZANVOR_LIBRARY_PROCESS_WIN_H_
+#define ZANVOR_LIBRARY_PROCESS_WIN_H_
+
+#include <windows.h>
+
+#include "commands/instance_env_win.h"
+#include "commands/instance_protocol.h"
+#include "host/host_call.h"
+#include "messaging/mailslot_server_win.h"
+#include "messaging/packet_id_win.h"
+#include "registry/process_state_win.h"
+
+namespace zanvor {
+
+class LibraryProcess {
+ public:
+  LibraryProcess();
+  ~LibraryProcess();
+  LibraryProcess(const LibraryProcess&) = delete;
+  LibraryProcess& operator=(const LibraryProcess&) = delete;
+
+  // The seven host-callable functions.
+  void Init();
+  void Exit();
+  void Post(HostCall& call);
+  void PostLocal(HostCall& call);
+  void Subscribe(HostCall& call);
+  void Unsubscribe(HostCall& call);
+  void ListSubscriptions(HostCall& call);
+
+  // Declared in dependency order: each member may be handed the ones above
+  // it. The receive sink only keeps a reference to the protocol below it.
+  ProcessState state;
+  ProtocolReceiveSink receiveSink;
+  MailslotServer mailslotServer;
+  WinInstanceEnv env;
+  InstanceProtocol protocol;
+  PacketIdSource packetIds;
+
+ private:
+  LibraryProcess* previous_;
+};
+
+// The window procedure installed on the host's main window and the receive
+// timer's procedure; both forward to the current LibraryProcess and let
+// nothing unwind into Windows.
+LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_LIBRARY_PROCESS_WIN_H_
