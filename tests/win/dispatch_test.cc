@@ -1,6 +1,9 @@
 // The real zanvor.fll driven through its one export the way the host drives
 // it: code 14 and 0, the handle and slot codes, library functions through
-// code 1, host errors that unwind to the innermost DispatchAPI call.
+// code 1, host errors that unwind to the innermost DispatchAPI call. The
+// tables are the stand-in host's, whose code for them shares nothing with
+// the library's, so the host and the library taking entries of one table
+// must agree on its layout.
 #include <windows.h>
 
 #include <cstring>
@@ -8,9 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "gtest/gtest.h"
+#include "base/address.h"
+#include "base/little_endian.h"
 #include "contract/host_abi.h"
-#include "host/value_handles.h"
+#include "gtest/gtest.h"
+#include "stand_in_host/host_tables_win.h"
 
 namespace zanvor {
 namespace {
@@ -35,29 +40,13 @@ HostLog* log_ = nullptr;
 Dispatch dispatch_ = nullptr;
 void (*onRequest_)(uint32_t) = nullptr;
 
-class HostTables {
- public:
-  HostTables() : handles_(4 + 4 * 64, 0), slots_(6 + 4 * 8, 0) {
-    StoreU16(handles_.data(), 1);
-    StoreU16(handles_.data() + 2, 64);
-    StoreU16(slots_.data(), 1);
-    StoreU16(slots_.data() + 4, 8);
-  }
-  uint8_t* handles() { return handles_.data(); }
-  uint8_t* slots() { return slots_.data(); }
-  uint32_t Block(uint32_t handle) { return LoadU32(handles_.data() + 4 + 4 * handle); }
-
- private:
-  std::vector<uint8_t> handles_;
-  std::vector<uint8_t> slots_;
-};
+// Small tables, so that filling them is quick; handle 63 is the last one.
+constexpr uint16_t kHandles = 64;
+constexpr uint16_t kSlots = 8;
 
 std::string TextOfHandle(HostTables& tables, uint32_t handle) {
-  HGLOBAL block = reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(tables.Block(handle)));
-  const char* p = static_cast<const char*>(GlobalLock(block));
-  std::string text = p ? std::string(p + 2) : std::string();
-  GlobalUnlock(block);
-  return text;
+  const uint8_t* p = tables.Data(handle);
+  return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
 }
 
 HostTables* tables_ = nullptr;
@@ -65,7 +54,7 @@ HostTables* tables_ = nullptr;
 void __fastcall Callback(RequestRecord* record) {
   log_->requests.push_back(record->hostRequest);
   EXPECT_EQ(record->dispatchCode, 0u);
-  const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(record->data));
+  const char* text = FromAddress<const char*>(record->data);
   switch (record->hostRequest) {
     case kRequestRaiseErrorText:
       log_->errorTexts.push_back(text);
@@ -82,6 +71,11 @@ void __fastcall Callback(RequestRecord* record) {
       EXPECT_EQ(value->zero2, 0);
       log_->results.push_back(TextOfHandle(*tables_, value->textHandle));
       EXPECT_EQ(log_->results.back().size(), value->textLength);
+      // The result's block as the host reads it: header word 16, then the
+      // text with its terminating zero.
+      ASSERT_NE(tables_->Data(value->textHandle), nullptr);
+      EXPECT_EQ(LoadU16(tables_->Data(value->textHandle) - 2), kResultHeaderWord);
+      EXPECT_GE(tables_->DataSize(value->textHandle), value->textLength + 1);
       break;
     }
     case kRequestGetHostWindowId:
@@ -126,17 +120,15 @@ class DispatchTest : public ::testing::Test {
   }
 
   void Init() {
-    Code(kDispatchInit, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(tables.handles())),
-         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(tables.slots())),
-         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&Callback)));
+    Code(kDispatchInit, AddressOf(tables.handle_table()), AddressOf(tables.slot_table()),
+         AddressOf(reinterpret_cast<const void*>(&Callback)));
   }
 
   const LibraryFunction* Function(const char* name) {
-    const auto* table = reinterpret_cast<const LibraryTable*>(
-        static_cast<uintptr_t>(Code(kDispatchLibraryTable)));
-    const auto* f = reinterpret_cast<const LibraryFunction*>(static_cast<uintptr_t>(table->functions));
+    const auto* table = FromAddress<const LibraryTable*>(Code(kDispatchLibraryTable));
+    const auto* f = FromAddress<const LibraryFunction*>(table->functions);
     for (int i = 0; i < table->functionCount; ++i) {
-      if (strcmp(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].functionName)), name) == 0) {
+      if (strcmp(FromAddress<const char*>(f[i].functionName), name) == 0) {
         return &f[i];
       }
     }
@@ -145,7 +137,7 @@ class DispatchTest : public ::testing::Test {
 
   uint32_t Text(const std::string& text) {
     const uint32_t handle = Code(kDispatchAllocHandle, static_cast<uint32_t>(text.size()), 0);
-    uint8_t* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Code(kDispatchHandleData, handle)));
+    uint8_t* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, handle));
     memcpy(data, text.data(), text.size());
     return handle;
   }
@@ -169,7 +161,7 @@ class DispatchTest : public ::testing::Test {
 
   static HMODULE module_;
   HostLog log;
-  HostTables tables;
+  HostTables tables{kHandles, kSlots};
   uint32_t lastExtra = 0;
 };
 
@@ -188,19 +180,18 @@ TEST_F(DispatchTest, CodeFourteenBeforeCodeZeroGivesTheTableAndStoresNothing) {
 }
 
 TEST_F(DispatchTest, TheLibraryTableListsTheSevenFunctionsInOrder) {
-  const auto* table = reinterpret_cast<const LibraryTable*>(
-      static_cast<uintptr_t>(Code(kDispatchLibraryTable)));
+  const auto* table = FromAddress<const LibraryTable*>(Code(kDispatchLibraryTable));
   EXPECT_EQ(table->nextTable, 0u);
   ASSERT_EQ(table->functionCount, 7);
-  const auto* f = reinterpret_cast<const LibraryFunction*>(static_cast<uintptr_t>(table->functions));
+  const auto* f = FromAddress<const LibraryFunction*>(table->functions);
   const char* names[] = {"ZANVOR_INIT", "ZANVOR_EXIT", "ZANVOR", "ZANVOR_LOCAL",
                          "LIST_SUBSCR", "SUBSCRIBE", "UNSUBSCRIBE"};
   const int counts[] = {-2, -3, 2, 2, 0, 2, 1};
   const char* types[] = {"", "", "CC", "CC", "", "CC", "C"};
   for (int i = 0; i < 7; ++i) {
-    EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].functionName)), names[i]);
+    EXPECT_STREQ(FromAddress<const char*>(f[i].functionName), names[i]);
     EXPECT_EQ(f[i].parameterCount, counts[i]) << names[i];
-    EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(f[i].parameterTypes)), types[i]);
+    EXPECT_STREQ(FromAddress<const char*>(f[i].parameterTypes), types[i]);
     EXPECT_NE(f[i].entry, 0u);
   }
 }
@@ -211,7 +202,7 @@ TEST_F(DispatchTest, HandleAndSlotCodesWorkOnTheThreadsTables) {
   const uint32_t b = Code(kDispatchAllocHandle, 0, 0);
   EXPECT_EQ(a, 1u);
   EXPECT_EQ(b, 2u);
-  auto* data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(Code(kDispatchHandleData, a)));
+  auto* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, a));
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(LoadU16(data - 2), 0x1234);
   EXPECT_EQ(data[9], 0);
@@ -225,6 +216,70 @@ TEST_F(DispatchTest, HandleAndSlotCodesWorkOnTheThreadsTables) {
   Code(kDispatchFreeSlot, 1);
   EXPECT_EQ(Code(kDispatchSlotValue, 1), 0u);
   EXPECT_EQ(Code(kDispatchSlotValue, 0), 0u);
+}
+
+// The host and the library take and free entries of one HandleTable in
+// turn: each must step past the other's entries, take back the lowest freed
+// index, and read the other's blocks (header word, data, size) alike.
+TEST_F(DispatchTest, HostAndLibraryShareTheHandleTable) {
+  Init();
+  const uint32_t hostHandle = tables.AllocHandle(3, 0x0102);
+  ASSERT_EQ(hostHandle, 1u);
+  memcpy(tables.Data(hostHandle), "abc", 3);
+  const uint32_t libraryHandle = Code(kDispatchAllocHandle, 5, 0x1234);
+  EXPECT_EQ(libraryHandle, 2u);
+  EXPECT_EQ(tables.AllocHandle(0, 0), 3u);
+
+  auto* data = FromAddress<uint8_t*>(Code(kDispatchHandleData, hostHandle));
+  EXPECT_EQ(data, tables.Data(hostHandle));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 3), "abc");
+  EXPECT_EQ(LoadU16(data - 2), 0x0102);
+  EXPECT_EQ(LoadU16(tables.Data(libraryHandle) - 2), 0x1234);
+  EXPECT_EQ(tables.DataSize(libraryHandle), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(tables.Data(libraryHandle)), 5),
+            std::string(5, '\0'));
+
+  Code(kDispatchFreeHandle, hostHandle);
+  EXPECT_EQ(tables.Data(hostHandle), nullptr);
+  EXPECT_EQ(tables.LiveBlocks(), 2);
+  EXPECT_EQ(tables.AllocHandle(1, 0), hostHandle);
+  tables.FreeHandle(libraryHandle);
+  EXPECT_EQ(Code(kDispatchHandleData, libraryHandle), 0u);
+  EXPECT_EQ(Code(kDispatchAllocHandle, 1, 0), libraryHandle);
+  EXPECT_EQ(Code(kDispatchAllocHandle, 1, 0), 4u);
+}
+
+TEST_F(DispatchTest, AFullHandleTableRefusesOnBothSides) {
+  Init();
+  for (uint32_t i = 1; i < kHandles - 1; ++i) ASSERT_EQ(tables.AllocHandle(0, 0), i);
+  EXPECT_EQ(Code(kDispatchAllocHandle, 0, 0), kHandles - 1u);
+  EXPECT_EQ(Code(kDispatchAllocHandle, 0, 0), 0u);
+  EXPECT_EQ(tables.AllocHandle(0, 0), 0u);
+  EXPECT_EQ(Code(kDispatchHandleData, kHandles), 0u);
+  EXPECT_EQ(tables.LiveBlocks(), kHandles - 1);
+}
+
+// The same for the SlotTable, whose usedCount both sides keep.
+TEST_F(DispatchTest, HostAndLibraryShareTheSlotTable) {
+  Init();
+  EXPECT_EQ(tables.AllocSlot(0xA), 1u);
+  EXPECT_EQ(Code(kDispatchAllocSlot, 0xB), 2u);
+  EXPECT_EQ(tables.UsedSlots(), 2);
+  EXPECT_EQ(Code(kDispatchSlotValue, 1), 0xAu);
+  EXPECT_EQ(tables.SlotValue(2), 0xBu);
+
+  Code(kDispatchFreeSlot, 1);
+  EXPECT_EQ(tables.UsedSlots(), 1);
+  EXPECT_EQ(tables.SlotValue(1), 0u);
+  EXPECT_EQ(tables.AllocSlot(0xC), 1u);
+  tables.FreeSlot(2);
+  EXPECT_EQ(Code(kDispatchSlotValue, 2), 0u);
+  EXPECT_EQ(Code(kDispatchAllocSlot, 0xD), 2u);
+
+  for (uint32_t i = 3; i < kSlots; ++i) EXPECT_EQ(Code(kDispatchAllocSlot, i), i);
+  EXPECT_EQ(tables.AllocSlot(0xE), 0u);
+  EXPECT_EQ(Code(kDispatchAllocSlot, 0xE), 0u);
+  EXPECT_EQ(tables.UsedSlots(), kSlots - 1);
 }
 
 TEST_F(DispatchTest, UnknownCodesLeaveTheRecordAlone) {
@@ -283,13 +338,13 @@ TEST_F(DispatchTest, AnErrorInANestedCallEndsOnlyTheInnerFunction) {
 
 TEST_F(DispatchTest, EachThreadKeepsItsOwnCallbackAndTables) {
   Init();
-  HostTables other;
+  HostTables other(kHandles, kSlots);
   uint32_t handle = 0;
   std::thread([&other, &handle] {
     Call call;
     call.record.dispatchCode = kDispatchInit;
-    call.record.data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(other.handles()));
-    call.record.extra = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(other.slots()));
+    call.record.data = AddressOf(other.handle_table());
+    call.record.extra = AddressOf(other.slot_table());
     dispatch_(&call.record);
     Call alloc;
     alloc.record.dispatchCode = kDispatchAllocHandle;

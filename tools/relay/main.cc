@@ -13,20 +13,24 @@ void WriteTo(DWORD which, const std::string& line) {
   WriteFile(GetStdHandle(which), data.data(), static_cast<DWORD>(data.size()), &wrote, nullptr);
 }
 
-constexpr char kUsage[] =
-    "Usage: zanvor_relay.exe --port PORT [--peer PORT]... [--twice]\n"
-    "                        [--mailslot NAME] [--verbose]\n"
-    "\n"
-    "One emulated machine's relay: receives datagrams on 127.0.0.1:PORT,\n"
-    "writes each to the machine's mailslot (default\n"
-    "\\\\.\\mailslot\\VFP\\ZANVOR\\SERVER; dropped when it does not exist), and\n"
-    "forwards those from this machine's hosts to every peer relay.\n"
-    "--twice delivers every datagram twice; --verbose logs each one as\n"
-    "RELAY {\"from\": \"host\"|\"peer\", \"bytes\": N, \"delivered\": N}.";
+// Built when asked for, inside main's try, since it allocates.
+std::string Usage() {
+  return std::string(
+             "Usage: zanvor_relay.exe --port PORT [--peer PORT]... [--twice]\n"
+             "                        [--mailslot NAME] [--verbose]\n"
+             "\n"
+             "One emulated machine's relay: receives datagrams on 127.0.0.1:PORT,\n"
+             "writes each to the machine's mailslot (default\n") +
+         zanvor::kServerMailslotName +
+         "; dropped when it does not exist), and\n"
+         "forwards those from this machine's hosts to every peer relay.\n"
+         "--twice delivers every datagram twice; --verbose logs each one as\n"
+         "RELAY {\"from\": \"host\"|\"peer\", \"bytes\": N, \"delivered\": N}.";
+}
 
 int Run(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    WriteTo(STD_OUTPUT_HANDLE, kUsage);
+    WriteTo(STD_OUTPUT_HANDLE, Usage());
     return 0;
   }
   zanvor::RelayOptions options;

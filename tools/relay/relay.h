@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "common/unique_socket.h"
+#include "contract/network.h"
 
 namespace zanvor {
 
 struct RelayOptions {
   uint16_t port = 0;
   std::vector<uint16_t> peers;
-  std::string mailslot = "\\\\.\\mailslot\\VFP\\ZANVOR\\SERVER";
+  std::string mailslot = kServerMailslotName;
   // Real broadcasts may arrive twice; this delivers every datagram twice.
   bool twice = false;
   bool verbose = false;

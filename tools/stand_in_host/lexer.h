@@ -2,8 +2,8 @@
 // '...' or [...] with no escapes inside (as in FoxPro), at most
 // kMaxLiteralBytes bytes; "&&" outside a literal starts a comment that runs
 // to the end of the line.
-#ifndef ZANVOR_TOOLS_HOST_LEXER_H_
-#define ZANVOR_TOOLS_HOST_LEXER_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_LEXER_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_LEXER_H_
 
 #include <cstddef>
 #include <string>
@@ -53,4 +53,4 @@ bool MatchesKeyword(const std::string& word, const char* keyword);
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_LEXER_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_LEXER_H_

@@ -2,13 +2,13 @@
 // string literals in which every byte stands for one code point (bytes 0x80
 // and above as \u00XX), so a reader decoding the line as Latin-1 gets the
 // exact bytes back.
-#ifndef ZANVOR_TOOLS_HOST_JSON_TEXT_H_
-#define ZANVOR_TOOLS_HOST_JSON_TEXT_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_JSON_TEXT_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_JSON_TEXT_H_
 
 #include <string>
 #include <vector>
 
-#include "value.h"
+#include "stand_in_host/value.h"
 
 namespace zanvor {
 
@@ -29,4 +29,4 @@ std::string ErrorLine(const HostError& error);
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_JSON_TEXT_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_JSON_TEXT_H_

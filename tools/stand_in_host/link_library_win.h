@@ -3,8 +3,8 @@
 // with 5000), then code 0 (callback and tables), then code 1 for every call.
 // The requests the library sends back arrive at OnRequest through the host
 // callback.
-#ifndef ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
-#define ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_
 
 #include <windows.h>
 
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "contract/host_abi.h"
-#include "host_tables.h"
-#include "value.h"
 #include "common/win_handles.h"
+#include "contract/host_abi.h"
+#include "stand_in_host/host_tables_win.h"
+#include "stand_in_host/value.h"
 
 namespace zanvor {
 
@@ -27,10 +27,7 @@ struct FunctionInfo {
   std::string parameterTypes;
 };
 
-constexpr int16_t kLoadFunction = -2;
-constexpr int16_t kUnloadFunction = -3;
 constexpr uint32_t kMainWindowId = 1;
-constexpr int kParameterGrowErrorNumber = 182;
 
 // What the library may ask of the host besides passing values.
 class HostServices {
@@ -75,8 +72,9 @@ class LinkLibrary {
   // none; an error raised during the call makes the call fail.
   bool Call(const FunctionInfo& function, const std::vector<Value>& args, Value* result,
             HostError* error);
-  // Runs every function of the table with the given parameterCount (-2 or
-  // -3), in table order; reports their errors through the services.
+  // Runs every function of the table with the given parameterCount
+  // (kParameterCountRunAtLoad or kParameterCountRunAtUnload), in table
+  // order; reports their errors through the services.
   void RunMarked(int16_t parameterCount);
 
   // True while a call is in progress (possibly nested).
@@ -110,4 +108,4 @@ class LinkLibrary {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_LINK_LIBRARY_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_LINK_LIBRARY_WIN_H_

@@ -1,6 +1,7 @@
-#include "host_app.h"
+#include "stand_in_host/host_app_win.h"
 
-#include "json_text.h"
+#include "common/counter_clock.h"
+#include "stand_in_host/json_text.h"
 
 namespace zanvor {
 namespace {
@@ -36,7 +37,7 @@ std::string FunctionLine(const FunctionInfo& function) {
 }
 
 HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network)
-    : window_(std::move(window)), network_(network), interpreter_(*this) {}
+    : window_(std::move(window)), network_(network), interpreter_(*this, &CounterMicroseconds) {}
 
 HostApp::~HostApp() { Unload(); }
 
@@ -75,7 +76,7 @@ bool HostApp::SetLibrary(const std::string& path, HostError* error) {
     *error = HostError::Text("Network emulation: " + networkError);
     return false;
   }
-  library_->RunMarked(kLoadFunction);
+  library_->RunMarked(kParameterCountRunAtLoad);
   return true;
 }
 
@@ -90,7 +91,7 @@ bool HostApp::ReleaseLibrary(HostError* error) {
 
 void HostApp::Unload() {
   if (library_ == nullptr) return;
-  library_->RunMarked(kUnloadFunction);
+  library_->RunMarked(kParameterCountRunAtUnload);
   // Once the module is gone, a window procedure of the library's left on
   // the main window would run freed code at the next message.
   const HWND hwnd = window_->hwnd();

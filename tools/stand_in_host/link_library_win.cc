@@ -1,13 +1,13 @@
-#include "link_library.h"
+#include "stand_in_host/link_library_win.h"
 
 #include <cstring>
 
-#include "lexer.h"
+#include "base/address.h"
+#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {
 
-constexpr char kDispatchExport[] = "@DispatchAPI@4";
 // Bounds on what a library's table may claim, so a corrupt table is reported
 // instead of walked off into the weeds.
 constexpr int kMaxTables = 16;
@@ -29,13 +29,11 @@ void __fastcall HostCallback(RequestRecord* record) {
   }
 }
 
-uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
 // The zero-terminated text a request's data points at; empty for a null
 // address.
 std::string TextAt(uint32_t address) {
   if (address == 0) return std::string();
-  return std::string(reinterpret_cast<const char*>(static_cast<uintptr_t>(address)));
+  return std::string(FromAddress<const char*>(address));
 }
 
 // The bounds of a loaded module's image, to check the addresses its table
@@ -57,7 +55,7 @@ struct ImageRange {
   // A zero-terminated string inside the image, at most kMaxNameBytes long.
   bool String(uint32_t address, std::string* out) const {
     if (!Contains(address, 1)) return false;
-    const char* p = reinterpret_cast<const char*>(static_cast<uintptr_t>(address));
+    const char* p = FromAddress<const char*>(address);
     const size_t room = end - address;
     const size_t limit = room < kMaxNameBytes + 1 ? room : kMaxNameBytes + 1;
     const size_t length = strnlen(p, limit);
@@ -78,7 +76,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
       return false;
     }
     LibraryTable table;
-    std::memcpy(&table, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)),
+    std::memcpy(&table, FromAddress<const void*>(address),
                 sizeof table);
     if (functions->size() + table.functionCount > kMaxFunctions ||
         !image.Contains(table.functions, sizeof(LibraryFunction) * table.functionCount)) {
@@ -88,7 +86,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
     for (int i = 0; i < table.functionCount; ++i) {
       LibraryFunction entry;
       std::memcpy(&entry,
-                  reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(table.functions)) +
+                  FromAddress<const uint8_t*>(table.functions) +
                       sizeof(LibraryFunction) * i,
                   sizeof entry);
       FunctionInfo info;
@@ -118,10 +116,10 @@ bool LoadModule(const std::string& path, UniqueModule* module,
                              std::to_string(lastError) + ".");
     return false;
   }
-  FARPROC entry = GetProcAddress(module->get(), kDispatchExport);
+  FARPROC entry = GetProcAddress(module->get(), kDispatchExportName);
   if (entry == nullptr) {
     *error =
-        HostError::Text(path + " is not a link library: it exports no " + kDispatchExport + ".");
+        HostError::Text(path + " is not a link library: it exports no " + kDispatchExportName + ".");
     return false;
   }
   *dispatch = reinterpret_cast<uint32_t(__fastcall*)(void*)>(reinterpret_cast<void*>(entry));
@@ -147,18 +145,17 @@ class ParameterBlocks {
  public:
   explicit ParameterBlocks(HostTables& tables) : tables_(tables) {}
   ~ParameterBlocks() {
-    for (uint32_t handle : handles_) tables_.handles().FreeValueHandle(handle);
+    for (uint32_t handle : handles_) tables_.FreeHandle(handle);
   }
   ParameterBlocks(const ParameterBlocks&) = delete;
   ParameterBlocks& operator=(const ParameterBlocks&) = delete;
 
   // A block holding `text` (no terminating NUL: the library adds it).
   uint32_t Add(const std::string& text) {
-    const uint32_t handle =
-        tables_.handles().AllocValueHandle(static_cast<uint32_t>(text.size()), kHeaderWord);
+    const uint32_t handle = tables_.AllocHandle(static_cast<uint32_t>(text.size()), kHeaderWord);
     if (handle == 0) return 0;
     handles_.push_back(handle);
-    uint8_t* data = tables_.handles().ValueHandleData(handle);
+    uint8_t* data = tables_.Data(handle);
     if (data == nullptr) return 0;
     if (!text.empty()) std::memcpy(data, text.data(), text.size());
     return handle;
@@ -176,7 +173,7 @@ class ParameterBlocks {
 }  // namespace
 
 std::string HostErrorText(int number) {
-  if (number == kParameterGrowErrorNumber) {
+  if (number == static_cast<int>(kParameterGrowError)) {
     return "Not enough memory to terminate a character parameter.";
   }
   return "Host error " + std::to_string(number) + ".";
@@ -340,14 +337,14 @@ void LinkLibrary::TakeReturnValue(uint32_t address) {
     return;
   }
   HostValue value;
-  std::memcpy(&value, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), sizeof value);
+  std::memcpy(&value, FromAddress<const void*>(address), sizeof value);
   // The block belongs to the host now, whatever becomes of the value.
   const uint32_t available = tables_.DataSize(value.textHandle);
-  const uint8_t* data = tables_.handles().ValueHandleData(value.textHandle);
+  const uint8_t* data = tables_.Data(value.textHandle);
   std::string text;
   bool ok = data != nullptr && value.textLength <= available;
   if (ok) text.assign(reinterpret_cast<const char*>(data), value.textLength);
-  if (data != nullptr) tables_.handles().FreeValueHandle(value.textHandle);
+  if (data != nullptr) tables_.FreeHandle(value.textHandle);
 
   if (!ok) {
     RaiseError(HostError::Text("The library returned a value whose text does not fit its block."));

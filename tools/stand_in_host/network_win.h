@@ -10,8 +10,8 @@
 //                host thread drains, forwarding each datagram over loopback
 //                UDP to the machine's relay on PORT (zanvor_relay.exe), which
 //                delivers it to every emulated machine.
-#ifndef ZANVOR_TOOLS_HOST_NETWORK_H_
-#define ZANVOR_TOOLS_HOST_NETWORK_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_NETWORK_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_NETWORK_WIN_H_
 
 #include <windows.h>
 
@@ -51,4 +51,4 @@ PatchResult PatchImport(HMODULE module, const char* dll, const char* function, v
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_NETWORK_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_NETWORK_WIN_H_

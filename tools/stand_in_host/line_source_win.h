@@ -1,8 +1,8 @@
 // Where the host's script lines come from: a file read at once, or standard
 // input read by a thread of its own, so that the main thread keeps pumping
 // window messages while it waits for the next line.
-#ifndef ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
-#define ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_
 
 #include <windows.h>
 
@@ -15,17 +15,6 @@
 #include "base/unique_handle_win.h"
 
 namespace zanvor {
-
-// Splits bytes into lines at "\n", dropping one "\r" before it. The bytes
-// after the last "\n" stay pending until more arrive or Finish is called.
-class LineSplitter {
- public:
-  void Feed(const char* data, size_t size, std::vector<std::string>* lines);
-  void Finish(std::vector<std::string>* lines);
-
- private:
-  std::string pending_;
-};
 
 class LineSource {
  public:
@@ -47,4 +36,4 @@ std::unique_ptr<LineSource> OpenStandardInput(std::string* error);
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_LINE_SOURCE_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_LINE_SOURCE_WIN_H_

@@ -15,17 +15,25 @@
 //
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
 // `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX and QPC (the
-// performance counter in microseconds, as decimal digits), and the loaded
-// library's functions, all called with case-insensitive names.
-#ifndef ZANVOR_TOOLS_HOST_INTERPRETER_H_
-#define ZANVOR_TOOLS_HOST_INTERPRETER_H_
+// clock's microseconds, as decimal digits), and the loaded library's
+// functions, all called with case-insensitive names.
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "value.h"
+#include "stand_in_host/value.h"
 
 namespace zanvor {
+
+// The clock behind QPC(), in microseconds. The host reads the machine's
+// performance counter, which every process of one machine shares, so that
+// times taken in two hosts compare; tests give a clock of their own.
+using MicrosecondClock = std::function<uint64_t()>;
 
 // What the language needs from the host around it.
 class ScriptHost {
@@ -54,8 +62,8 @@ class ScriptHost {
 
 class Interpreter {
  public:
-  // REQUIRES: host outlives the interpreter.
-  explicit Interpreter(ScriptHost& host) : host_(host) {}
+  // REQUIRES: host outlives the interpreter; clock is callable.
+  Interpreter(ScriptHost& host, MicrosecondClock clock) : host_(host), clock_(std::move(clock)) {}
   Interpreter(const Interpreter&) = delete;
   Interpreter& operator=(const Interpreter&) = delete;
 
@@ -69,8 +77,9 @@ class Interpreter {
 
  private:
   ScriptHost& host_;
+  MicrosecondClock clock_;
 };
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_INTERPRETER_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_

@@ -1,4 +1,4 @@
-#include "main_window.h"
+#include "stand_in_host/main_window_win.h"
 
 namespace zanvor {
 namespace {

@@ -1,4 +1,4 @@
-#include "lexer.h"
+#include "stand_in_host/lexer.h"
 
 #include <cstdlib>
 #include <cstring>

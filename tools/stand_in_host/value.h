@@ -1,7 +1,7 @@
 // Script values of the host's small FoxPro-like language. Strings are byte
 // strings in the ANSI code page: nothing here assumes UTF-8.
-#ifndef ZANVOR_TOOLS_HOST_VALUE_H_
-#define ZANVOR_TOOLS_HOST_VALUE_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_VALUE_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_VALUE_H_
 
 #include <string>
 #include <utility>
@@ -51,4 +51,4 @@ struct HostError {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_VALUE_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_VALUE_H_

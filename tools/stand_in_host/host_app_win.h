@@ -1,19 +1,19 @@
 // The stand-in FoxPro host: one main window, one pair of value-handle
 // tables, at most one loaded link library, and the command interpreter, on
 // the process's main thread.
-#ifndef ZANVOR_TOOLS_HOST_HOST_APP_H_
-#define ZANVOR_TOOLS_HOST_HOST_APP_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_HOST_APP_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_HOST_APP_WIN_H_
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host_tables.h"
-#include "interpreter.h"
-#include "line_source.h"
-#include "link_library.h"
-#include "main_window.h"
-#include "network.h"
+#include "stand_in_host/host_tables_win.h"
+#include "stand_in_host/interpreter.h"
+#include "stand_in_host/line_source_win.h"
+#include "stand_in_host/link_library_win.h"
+#include "stand_in_host/main_window_win.h"
+#include "stand_in_host/network_win.h"
 
 namespace zanvor {
 
@@ -68,4 +68,4 @@ class HostApp final : public ScriptHost, public HostServices {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_HOST_APP_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_HOST_APP_WIN_H_

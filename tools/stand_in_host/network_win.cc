@@ -1,7 +1,7 @@
 // clang-format off
-// winsock2.h must come before windows.h, which network.h includes.
+// winsock2.h must come before windows.h, which network_win.h includes.
 #include "common/unique_socket.h"
-#include "network.h"
+#include "stand_in_host/network_win.h"
 // clang-format on
 
 #include <cstdio>

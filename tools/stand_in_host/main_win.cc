@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "host_app.h"
-#include "line_source.h"
-#include "link_library.h"
-#include "main_window.h"
-#include "network.h"
+#include "stand_in_host/host_app_win.h"
+#include "stand_in_host/line_source_win.h"
+#include "stand_in_host/link_library_win.h"
+#include "stand_in_host/main_window_win.h"
+#include "stand_in_host/network_win.h"
 
 namespace zanvor {
 namespace {

@@ -1,4 +1,4 @@
-#include "json_text.h"
+#include "stand_in_host/json_text.h"
 
 #include <cmath>
 #include <cstdio>

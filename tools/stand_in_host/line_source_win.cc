@@ -1,6 +1,8 @@
-#include "line_source.h"
+#include "stand_in_host/line_source_win.h"
 
 #include <utility>
+
+#include "stand_in_host/line_splitter.h"
 
 namespace zanvor {
 namespace {
@@ -92,25 +94,6 @@ class StdinLines final : public LineSource {
 };
 
 }  // namespace
-
-void LineSplitter::Feed(const char* data, size_t size, std::vector<std::string>* lines) {
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
-      if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
-      lines->push_back(std::move(pending_));
-      pending_.clear();
-    } else {
-      pending_ += data[i];
-    }
-  }
-}
-
-void LineSplitter::Finish(std::vector<std::string>* lines) {
-  if (pending_.empty()) return;
-  if (pending_.back() == '\r') pending_.pop_back();
-  lines->push_back(std::move(pending_));
-  pending_.clear();
-}
 
 std::unique_ptr<LineSource> OpenScriptFile(const std::string& path, std::string* error) {
   UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

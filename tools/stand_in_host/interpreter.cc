@@ -1,13 +1,10 @@
-#include "interpreter.h"
-
-#include <windows.h>
+#include "stand_in_host/interpreter.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "common/counter_clock.h"
-#include "json_text.h"
-#include "lexer.h"
+#include "stand_in_host/json_text.h"
+#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {
@@ -17,12 +14,12 @@ namespace {
 constexpr int kMaxNesting = 64;
 constexpr double kMaxReplicateBytes = 16 * 1024 * 1024;
 
-
 // Parses and runs one command line. Every parse or evaluation step returns
 // false after storing the first error in error_.
 class Statement {
  public:
-  Statement(ScriptHost& host, const std::string& line) : host_(host), line_(line), lexer_(line) {}
+  Statement(ScriptHost& host, const MicrosecondClock& clock, const std::string& line)
+      : host_(host), clock_(clock), line_(line), lexer_(line) {}
 
   bool Run(HostError* error) {
     const bool ok = RunCommand();
@@ -69,6 +66,7 @@ class Statement {
                    bool* found);
 
   ScriptHost& host_;
+  const MicrosecondClock& clock_;
   const std::string& line_;
   Lexer lexer_;
   HostError error_;
@@ -361,7 +359,7 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
     // compare it with the receiver's own QPC() (every process of one machine
     // reads the same counter).
     if (!args.empty()) return Fail("QPC takes no arguments.");
-    *value = Value::String(std::to_string(CounterMicroseconds()));
+    *value = Value::String(std::to_string(clock_()));
     return true;
   }
   if (upper == "MESSAGEBOX") {
@@ -396,7 +394,7 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
 }  // namespace
 
 bool Interpreter::Execute(const std::string& line, HostError* error) {
-  Statement statement(host_, line);
+  Statement statement(host_, clock_, line);
   return statement.Run(error);
 }
 

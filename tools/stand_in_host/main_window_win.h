@@ -1,8 +1,8 @@
 // The host's main window and its message pump. The window is a real,
 // unshown top-level window (not message-only), so that posts to
 // HWND_BROADCAST reach it; the library subclasses it and posts to it.
-#ifndef ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_
-#define ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_
+#ifndef ZANVOR_TOOLS_STAND_IN_HOST_MAIN_WINDOW_WIN_H_
+#define ZANVOR_TOOLS_STAND_IN_HOST_MAIN_WINDOW_WIN_H_
 
 #include <windows.h>
 
@@ -48,4 +48,4 @@ bool PumpUntilSignalled(HANDLE event);
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_HOST_MAIN_WINDOW_H_
+#endif  // ZANVOR_TOOLS_STAND_IN_HOST_MAIN_WINDOW_WIN_H_

@@ -1,0 +1,157 @@
+// The stand-in host's language without Windows: the interpreter against a
+// recording host and a clock of the test's own, the JSON text of output
+// lines, and line splitting across arbitrary read boundaries. Whole scripts
+// in real host processes are the Wine tests' part.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "stand_in_host/interpreter.h"
+#include "stand_in_host/json_text.h"
+#include "stand_in_host/line_splitter.h"
+
+namespace zanvor {
+namespace {
+
+// A host with no library: it keeps what the script prints and the errors it
+// reports.
+class RecordingHost final : public ScriptHost {
+ public:
+  void WriteLine(const std::string& line) override { lines.push_back(line); }
+  void WriteDebugLine(const std::string& line) override { lines.push_back("debug " + line); }
+  void ReportError(const HostError& error) override { errors.push_back(error.text); }
+  bool HasLibraryFunction(const std::string&) override { return false; }
+  bool CallLibraryFunction(const std::string& name, const std::vector<Value>&, Value*,
+                           HostError* error) override {
+    ADD_FAILURE() << "called " << name;
+    *error = HostError::Text("no library");
+    return false;
+  }
+  bool SetLibrary(const std::string&, HostError* error) override { return Refuse(error); }
+  bool ReleaseLibrary(HostError* error) override { return Refuse(error); }
+  bool ListFunctions(HostError* error) override { return Refuse(error); }
+  void DoEvents(double) override {}
+  void Quit() override {}
+
+  std::vector<std::string> lines;
+  std::vector<std::string> errors;
+
+ private:
+  static bool Refuse(HostError* error) {
+    *error = HostError::Text("no library");
+    return false;
+  }
+};
+
+class InterpreterTest : public ::testing::Test {
+ protected:
+  // Runs the lines and gives what they printed.
+  std::vector<std::string> Run(const std::vector<std::string>& script) {
+    for (const std::string& line : script) interpreter.ExecuteLine(line);
+    return host.lines;
+  }
+
+  RecordingHost host;
+  uint64_t now = 0;
+  Interpreter interpreter{host, [this] { return now++; }};
+};
+
+TEST_F(InterpreterTest, EachQuoteKindHoldsTheOtherTwo) {
+  EXPECT_EQ(Run({R"(? "it's [x]")", R"(? 'say "hi" [x]')", R"(? [both "'"])"}),
+            (std::vector<std::string>{"it's [x]", "say \"hi\" [x]", "both \"'\""}));
+  EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(InterpreterTest, PlusJoinsTextAndAddsNumbersWithChrLenAndReplicate) {
+  EXPECT_EQ(Run({"? 'a' + CHR(0) + CHR(255) + [b]", "? LEN(REPLICATE('ab', 3) + CHR(9))",
+                 "? 1 + 2 - .5", "? REPLICATE('x', 0) + 'end'"}),
+            (std::vector<std::string>{std::string("a\0\xff" "b", 4), "7", "2.5", "end"}));
+  EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(InterpreterTest, QpcIsTheClockReadOnEachCallAsDigits) {
+  now = (uint64_t{1} << 40) + 7;  // wider than 32 bits
+  EXPECT_EQ(Run({"? QPC(), QPC() + 'x'"}),
+            (std::vector<std::string>{"1099511627783 1099511627784x"}));
+  EXPECT_EQ(now, (uint64_t{1} << 40) + 9);
+}
+
+TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {
+  HostError error;
+  EXPECT_FALSE(interpreter.Execute("? 'a' + ('b'", &error));
+  EXPECT_EQ(error.number, 0);
+  EXPECT_EQ(error.text, "Unexpected end of the command.");
+  EXPECT_EQ(Run({"? 'a' 'b'", "? 'next'"}), (std::vector<std::string>{"next"}));
+  EXPECT_EQ(host.errors, (std::vector<std::string>{"Syntax error near \"b\"."}));
+}
+
+// Reads a JSON string literal the way a JSON reader does, giving each code
+// point as one byte; fails the test on anything a reader would refuse.
+std::string DecodeJsonString(const std::string& literal) {
+  std::string out;
+  EXPECT_GE(literal.size(), 2u);
+  EXPECT_EQ(literal.front(), '"');
+  EXPECT_EQ(literal.back(), '"');
+  for (size_t i = 1; i + 1 < literal.size(); ++i) {
+    const char c = literal[i];
+    if (c != '\\') {
+      EXPECT_NE(c, '"') << "unescaped quote at " << i;
+      out += c;
+      continue;
+    }
+    const char e = literal[++i];
+    const std::string simple = "\"\\/bfnrt";
+    const std::string meaning = "\"\\/\b\f\n\r\t";
+    if (simple.find(e) != std::string::npos) {
+      out += meaning[simple.find(e)];
+    } else if (e == 'u' && i + 4 < literal.size()) {
+      const unsigned long code = std::stoul(literal.substr(i + 1, 4), nullptr, 16);
+      EXPECT_LE(code, 0xFFu);
+      out += static_cast<char>(code);
+      i += 4;
+    } else {
+      ADD_FAILURE() << "bad escape \\" << e;
+    }
+  }
+  return out;
+}
+
+// JSON forbids raw control bytes, and bytes from 0x80 would be read as part
+// of a UTF-8 sequence, so both must be escaped.
+TEST(JsonTextTest, EveryByteReadsBackAsOneCodePointFromAsciiText) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const std::string literal = JsonString(all);
+  for (const char c : literal) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    EXPECT_TRUE(u >= 0x20 && u <= 0x7F) << "raw byte " << static_cast<int>(u);
+  }
+  EXPECT_EQ(DecodeJsonString(literal), all);
+  EXPECT_EQ(JsonString("\xc8"), R"("\u00c8")");
+}
+
+TEST(LineSplitterTest, OnlyLfEndsALineAndOneCrBeforeItIsDropped) {
+  LineSplitter splitter;
+  std::vector<std::string> lines;
+  const std::string bytes = "lf\ncrlf\r\nbare\rcr\n\ntwo\r\r\n";
+  splitter.Feed(bytes.data(), bytes.size(), &lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"lf", "crlf", "bare\rcr", "", "two\r"}));
+  splitter.Finish(&lines);
+  EXPECT_EQ(lines.size(), 5u);  // nothing was pending
+}
+
+TEST(LineSplitterTest, APartialLineWaitsForItsEndOrForFinish) {
+  LineSplitter splitter;
+  std::vector<std::string> lines;
+  splitter.Feed("par", 3, &lines);
+  splitter.Feed("tial\r", 5, &lines);
+  EXPECT_TRUE(lines.empty());
+  splitter.Feed("\nlast\r", 6, &lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"partial"}));
+  splitter.Finish(&lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"partial", "last"}));
+}
+
+}  // namespace
+}  // namespace zanvor
