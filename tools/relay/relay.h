@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_socket.h"
+#include "base/unique_socket_win.h"
 #include "contract/network.h"
 
 namespace zanvor {

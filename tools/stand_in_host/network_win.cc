@@ -1,6 +1,6 @@
 // clang-format off
 // winsock2.h must come before windows.h, which network_win.h includes.
-#include "common/unique_socket.h"
+#include "base/unique_socket_win.h"
 #include "stand_in_host/network_win.h"
 // clang-format on
 
