@@ -9,8 +9,8 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import zanvor_harness as zh  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from winedriver import harness as zh  # noqa: E402
 
 PREFIX = zh.Prefix("host")
 

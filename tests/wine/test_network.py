@@ -7,8 +7,8 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import zanvor_harness as zh  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from winedriver import harness as zh  # noqa: E402
 
 
 def read_datagram(host, timeout=20):

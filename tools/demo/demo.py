@@ -11,9 +11,8 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "wine"))
-import zanvor_harness as zh  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from winedriver import harness as zh  # noqa: E402
 
 
 def say(text=""):

@@ -16,10 +16,10 @@ void WriteTo(DWORD which, const std::string& line) {
 // Built when asked for, inside main's try, since it allocates.
 std::string Usage() {
   return std::string(
-             "Usage: zanvor_relay.exe --port PORT [--peer PORT]... [--twice]\n"
+             "Usage: zanvor_relay.exe --port PORT [--peer [ADDR:]PORT]... [--twice]\n"
              "                        [--mailslot NAME] [--verbose]\n"
              "\n"
-             "One emulated machine's relay: receives datagrams on 127.0.0.1:PORT,\n"
+             "One emulated machine's relay: receives datagrams on UDP PORT (every address),\n"
              "writes each to the machine's mailslot (default\n") +
          zanvor::kServerMailslotName +
          "; dropped when it does not exist), and\n"

@@ -14,12 +14,29 @@ bool ParsePort(const std::string& text, uint16_t* port) {
   return true;
 }
 
-sockaddr_in Loopback(uint16_t port) {
+sockaddr_in Address(uint32_t ip, uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(ip);
   return address;
+}
+
+// PORT (a relay on 127.0.0.1) or A.B.C.D:PORT.
+bool ParsePeer(const std::string& text, std::pair<uint32_t, uint16_t>* peer) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) {
+    peer->first = INADDR_LOOPBACK;
+    return ParsePort(text, &peer->second);
+  }
+  unsigned a, b, c, d;
+  char tail;
+  if (std::sscanf(text.substr(0, colon).c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 ||
+      a > 255 || b > 255 || c > 255 || d > 255) {
+    return false;
+  }
+  peer->first = a << 24 | b << 16 | c << 8 | d;
+  return ParsePort(text.substr(colon + 1), &peer->second);
 }
 
 void WriteLine(const std::string& line) {
@@ -42,9 +59,9 @@ bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions* optio
         return false;
       }
     } else if (arg == "--peer" && hasValue) {
-      uint16_t peer = 0;
-      if (!ParsePort(args[++i], &peer)) {
-        *error = "bad peer port " + args[i];
+      std::pair<uint32_t, uint16_t> peer;
+      if (!ParsePeer(args[++i], &peer)) {
+        *error = "bad peer " + args[i];
         return false;
       }
       options->peers.push_back(peer);
@@ -72,9 +89,9 @@ bool Relay::Open(std::string* error) {
     *error = "socket failed: error " + std::to_string(WSAGetLastError());
     return false;
   }
-  const sockaddr_in address = Loopback(options_.port);
+  const sockaddr_in address = Address(INADDR_ANY, options_.port);
   if (bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    *error = "bind to 127.0.0.1:" + std::to_string(options_.port) + " failed: error " +
+    *error = "bind to port " + std::to_string(options_.port) + " failed: error " +
              std::to_string(WSAGetLastError());
     return false;
   }
@@ -82,11 +99,12 @@ bool Relay::Open(std::string* error) {
 }
 
 bool Relay::IsPeer(const sockaddr_in& from) const {
-  // Peers send from the port they listen on; hosts send from ephemeral
-  // ports, which never collide with a bound peer port.
+  // Peers send from the address and port they listen on; hosts send from
+  // 127.0.0.1 and ephemeral ports, which never collide with a peer's.
+  const uint32_t ip = ntohl(from.sin_addr.s_addr);
   const uint16_t port = ntohs(from.sin_port);
-  for (const uint16_t peer : options_.peers) {
-    if (peer == port) return true;
+  for (const auto& peer : options_.peers) {
+    if (peer.second == port && peer.first == ip) return true;
   }
   return false;
 }
@@ -119,8 +137,8 @@ bool Relay::HandleOne(int* error) {
   const bool fromPeer = IsPeer(from);
   const int delivered = Deliver(buffer, size);
   if (!fromPeer) {
-    for (const uint16_t peer : options_.peers) {
-      const sockaddr_in to = Loopback(peer);
+    for (const auto& peer : options_.peers) {
+      const sockaddr_in to = Address(peer.first, peer.second);
       sendto(socket_.get(), buffer, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
   }

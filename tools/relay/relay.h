@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/unique_socket_win.h"
@@ -21,7 +22,8 @@ namespace zanvor {
 
 struct RelayOptions {
   uint16_t port = 0;
-  std::vector<uint16_t> peers;
+  // Peer relays: an IPv4 address (host byte order) and a port each.
+  std::vector<std::pair<uint32_t, uint16_t>> peers;
   std::string mailslot = kServerMailslotName;
   // Real broadcasts may arrive twice; this delivers every datagram twice.
   bool twice = false;
@@ -36,7 +38,8 @@ class Relay {
  public:
   explicit Relay(RelayOptions options) : options_(std::move(options)), buffer_(kMaxDatagram) {}
 
-  // Binds 127.0.0.1:port. REQUIRES: WSAStartup done.
+  // Binds port on every address (hosts reach it on 127.0.0.1, peer relays
+  // on the emulated LAN). REQUIRES: WSAStartup done.
   bool Open(std::string* error);
   // Receives and handles one datagram; false with the socket error in
   // *error when receiving failed.

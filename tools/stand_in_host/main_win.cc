@@ -27,7 +27,7 @@ constexpr char kUsage[] =
     "  --library FILE     load the link library FILE first (SET LIBRARY TO FILE)\n"
     "  --table FILE       print the function table of link library FILE and exit\n"
     "  --network MODE     emulate a network for domain-wide mailslots:\n"
-    "                     off (default), local, or relay:PORT (also taken from\n"
+    "                     off (default), local, remote-off or relay:PORT (also taken from\n"
     "                     the environment variable ZANVOR_NETWORK)\n"
     "  --help             show this text\n"
     "\n"

@@ -24,6 +24,8 @@ constexpr size_t kDomainPrefixLength = sizeof kDomainPrefix - 1;
 // Datagrams of the protocol are far smaller; a mailslot read needs a buffer
 // at least as large as the waiting message.
 constexpr DWORD kMaxDatagram = 64 * 1024;
+// ERROR_REMOTE_MAILSLOTS_DEPRECATED, newer than mingw's headers.
+constexpr DWORD kRemoteMailslotsDeprecated = 3025;
 
 // Read by the replacement CreateFileA, which the library may call at any
 // time; written only before a library is patched.
@@ -49,6 +51,11 @@ HANDLE WINAPI RedirectedCreateFileA(LPCSTR name, DWORD access, DWORD share,
                                     HANDLE templateFile) {
   if (name != nullptr && g_mode != NetworkEmulation::Mode::kOff &&
       StartsWithNoCase(name, kDomainPrefix, kDomainPrefixLength)) {
+    if (g_mode == NetworkEmulation::Mode::kRemoteOff) {
+      // What Windows 11 24H2 and Server 2025 answer for a remote mailslot.
+      SetLastError(kRemoteMailslotsDeprecated);
+      return INVALID_HANDLE_VALUE;
+    }
     char redirected[MAX_PATH];
     if (g_mode == NetworkEmulation::Mode::kLocal) {
       const int n = std::snprintf(redirected, sizeof redirected, "%s%s", kLocalPrefix,
@@ -104,6 +111,10 @@ bool NetworkEmulation::Configure(const std::string& spec, std::string* error) {
     mode_ = Mode::kLocal;
     return true;
   }
+  if (spec == "remote-off") {
+    mode_ = Mode::kRemoteOff;
+    return true;
+  }
   if (spec.compare(0, 6, "relay:") == 0) {
     char* end = nullptr;
     const long port = std::strtol(spec.c_str() + 6, &end, 10);
@@ -113,7 +124,7 @@ bool NetworkEmulation::Configure(const std::string& spec, std::string* error) {
       return true;
     }
   }
-  *error = "unknown mode \"" + spec + "\" (off, local or relay:PORT)";
+  *error = "unknown mode \"" + spec + "\" (off, local, remote-off or relay:PORT)";
   return false;
 }
 

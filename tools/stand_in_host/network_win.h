@@ -6,6 +6,8 @@
 //
 //   local        "\\*\mailslot\X" opens "\\.\mailslot\X": the machine is the
 //                whole network.
+//   remote-off   "\\*\mailslot\X" fails with error 3025, as on Windows 11
+//                24H2 and Server 2025, where remote mailslots are switched off.
 //   relay:PORT   "\\*\mailslot\X" opens a mailslot of the host's own that a
 //                host thread drains, forwarding each datagram over loopback
 //                UDP to the machine's relay on PORT (zanvor_relay.exe), which
@@ -22,9 +24,9 @@ namespace zanvor {
 
 class NetworkEmulation {
  public:
-  enum class Mode { kOff, kLocal, kRelay };
+  enum class Mode { kOff, kLocal, kRemoteOff, kRelay };
 
-  // Parses "", "off", "local" or "relay:PORT".
+  // Parses "", "off", "local", "remote-off" or "relay:PORT".
   bool Configure(const std::string& spec, std::string* error);
   Mode mode() const { return mode_; }
 

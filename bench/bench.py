@@ -29,9 +29,8 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "wine"))
-import zanvor_harness as zh  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from winedriver import harness as zh  # noqa: E402
 
 BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", zh.BUILD / "zanvor_bench.exe"))
 CODEC_BENCH = Path(os.environ.get("ZANVOR_CODEC_BENCH", zh.REPO / "build" / "bench" /

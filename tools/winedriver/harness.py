@@ -6,6 +6,12 @@ they see the same named mutexes, sections, mailslots and window broadcasts,
 exactly as processes of one Windows machine do; processes in different
 prefixes share nothing, as different machines.
 
+Every Wine process runs inside a Linux network namespace of ours (see
+netns.py): a machine on the emulated LAN has one of its own; a prefix made
+without one runs in this run's isolated namespace, which has only lo. Prefix
+refuses to start a process any other way, so no datagram of the library ever
+reaches the real network.
+
 Environment:
   ZANVOR_BUILD     the i686 build tree (default: <repo>/build)
   ZANVOR_HOST      zanvor.exe (default: $ZANVOR_BUILD/zanvor.exe)
@@ -31,6 +37,8 @@ import threading
 import time
 import unittest
 from pathlib import Path
+
+from . import netns
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZANVOR_BUILD", REPO / "build"))
@@ -65,20 +73,34 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+ZANVOR_UDP_PORT = 38217
+
+
 def free_udp_port():
-    """A loopback UDP port that was free a moment ago."""
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A loopback UDP port that was free a moment ago (never the library's)."""
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port != ZANVOR_UDP_PORT:
+            return port
 
 
 class Prefix:
     """One emulated machine's Wine prefix."""
 
-    def __init__(self, name):
+    def __init__(self, name, namespace=None):
         self.name = name
         self.path = BUILD / "wine" / name
         self.keeper = None
+        self.namespace = namespace or netns.solo()
+
+    def _inside(self, argv):
+        # The one road by which a Wine process of ours is started.
+        if self.namespace is None or not self.namespace.alive():
+            raise HarnessError("refusing to start %s outside a network namespace of the "
+                               "project" % argv[0])
+        return self.namespace.wrap(argv)
 
     def env(self):
         env = dict(os.environ)
@@ -94,7 +116,7 @@ class Prefix:
         return env
 
     def _run(self, args, timeout):
-        return subprocess.run(args, env=self.env(), stdin=subprocess.DEVNULL,
+        return subprocess.run(self._inside(args), env=self.env(), stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               timeout=scaled(timeout))
 
@@ -147,7 +169,7 @@ class Prefix:
         return self
 
     def start(self, args, **popen_args):
-        return subprocess.Popen(["wine"] + [str(a) for a in args], env=self.env(),
+        return subprocess.Popen(self._inside(["wine"] + [str(a) for a in args]), env=self.env(),
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, start_new_session=True, **popen_args)
 
@@ -396,13 +418,13 @@ def run_host(prefix, args, stdin_text=None, timeout=DEFAULT_TIMEOUT):
 
 
 class Relay:
-    """zanvor_relay.exe of one machine."""
+    """zanvor_relay.exe of one machine. `peers` are (address, port) pairs."""
 
     def __init__(self, prefix, port, peers=(), twice=False):
         self.port = port
         args = [RELAY_EXE, "--port", str(port), "--verbose"]
-        for peer in peers:
-            args += ["--peer", str(peer)]
+        for address, peer_port in peers:
+            args += ["--peer", "%s:%d" % (address, peer_port)]
         if twice:
             args.append("--twice")
         self.process = prefix.start(args)
@@ -439,27 +461,79 @@ class Relay:
 
 
 class Machine:
-    """An emulated machine: a fresh prefix with its relay. Hosts started with
-    host() post domain-wide mailslot datagrams through the relay, which
-    forwards them to the relays of the peer machines."""
+    """An emulated machine: a namespace of its own on the LAN (10.77.0.x,
+    reachable from the other machines' namespaces only), a fresh prefix whose
+    wineserver runs there, and its mailslot relay. Hosts started with host()
+    send domain-wide mailslot datagrams through the relay, which forwards
+    them to the relays of the peer machines (given by their relay ports);
+    ZANVOR's UDP copy travels over the LAN itself.
 
-    def __init__(self, name, port=None, peers=(), twice=False):
-        self.prefix = Prefix(name).fresh()
+    remote_off: the hosts' domain mailslot fails with 3025, as on Windows 11
+    24H2; sessions: further prefixes in the same namespace, as the sessions
+    of one terminal server (session_host(i) starts a host in session i).
+
+    The relay starts with the first host, so that every machine of a test
+    exists by then and peers can be found by their ports."""
+
+    _by_port = {}
+
+    def __init__(self, name, port=None, peers=(), twice=False, lan=None, remote_off=False,
+                 sessions=1):
+        self.lan = lan or netns.default_lan()
+        self.namespace = self.lan.add_namespace()
+        self.address = self.namespace.address
+        self.prefixes = [Prefix(name if i == 0 else "%s-s%d" % (name, i + 1),
+                                self.namespace).fresh() for i in range(sessions)]
+        self.prefix = self.prefixes[0]
         self.port = port or free_udp_port()
-        self.relay = Relay(self.prefix, self.port, peers, twice)
+        self.peer_ports = list(peers)
+        self.twice = twice
+        self.remote_off = remote_off
+        self._relay = None
         self.hosts = []
+        Machine._by_port[self.port] = self
 
-    def host(self, library=None):
-        h = Host(self.prefix, library=library, network="relay:%d" % self.port)
+    @property
+    def relay(self):
+        if self._relay is None:
+            peers = []
+            for port in self.peer_ports:
+                if port not in Machine._by_port:
+                    raise HarnessError("no machine has relay port %d" % port)
+                peers.append((Machine._by_port[port].address, port))
+            self._relay = Relay(self.prefix, self.port, peers, self.twice)
+        return self._relay
+
+    def host(self, library=None, session=0):
+        if self.remote_off:
+            network = "remote-off"
+        else:
+            network = "relay:%d" % self.relay.port
+        h = Host(self.prefixes[session], library=library, network=network)
         self.hosts.append(h)
         return h
+
+    def send_udp(self, payload, port=ZANVOR_UDP_PORT, address="255.255.255.255"):
+        """Sends one raw datagram from this machine's namespace (junk, replays)."""
+        code = ("import socket,sys;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);"
+                "s.setsockopt(socket.SOL_SOCKET,socket.SO_BROADCAST,1);"
+                "s.sendto(sys.stdin.buffer.read(),(sys.argv[1],int(sys.argv[2])))")
+        self.namespace.run(["python3", "-c", code, address, str(port)], input=bytes(payload),
+                           check=True, timeout=scaled(30))
+
+    def udp_port_bound(self, port=ZANVOR_UDP_PORT):
+        return self.namespace.udp_port_bound(port)
 
     def stop(self):
         for h in self.hosts:
             if h.process.poll() is None:
                 h.kill()
-        self.relay.stop()
-        self.prefix.stop_server()
+        if self._relay is not None:
+            self._relay.stop()
+        for prefix in self.prefixes:
+            prefix.stop_server()
+        Machine._by_port.pop(self.port, None)
+        self.namespace.delete()
 
 
 def wait_calls(host, proc, count, timeout=DEFAULT_TIMEOUT):
