@@ -29,11 +29,11 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from winedriver import harness as zh  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+import winedriver as wd  # noqa: E402
 
-BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", zh.BUILD / "zanvor_bench.exe"))
-CODEC_BENCH = Path(os.environ.get("ZANVOR_CODEC_BENCH", zh.REPO / "build" / "bench" /
+BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", wd.BUILD / "zanvor_bench.exe"))
+CODEC_BENCH = Path(os.environ.get("ZANVOR_CODEC_BENCH", wd.REPO / "build" / "bench" /
                                   "codec_bench"))
 
 LOCAL_POSTS = 3000
@@ -67,7 +67,7 @@ def wait_for_calls(host, count, timeout):
             return calls
         if len(calls) != last_count:
             last_count, last_change = len(calls), time.monotonic()
-        elif time.monotonic() - last_change > zh.scaled(timeout):
+        elif time.monotonic() - last_change > wd.scaled(timeout):
             return calls
         time.sleep(0.05)
 
@@ -102,11 +102,11 @@ def stop_hosts(hosts):
 class Program:
     """zanvor_bench.exe in one mode, its output lines collected."""
 
-    def __init__(self, prefix, *args):
+    def __init__(self, machine, *args):
         self.args = args
-        self.process = prefix.start([BENCH_EXE] + [str(a) for a in args])
-        self.stdout = zh._Lines(self.process.stdout, "stdout")
-        self.stderr = zh._Lines(self.process.stderr, "stderr")
+        self.process = machine.popen([BENCH_EXE] + [str(a) for a in args])
+        self.stdout = wd.Lines(self.process.stdout, "stdout")
+        self.stderr = wd.Lines(self.process.stderr, "stderr")
 
     def describe(self):
         return "zanvor_bench.exe %s\n--- stdout ---\n%s\n--- stderr ---\n%s" % (
@@ -114,20 +114,20 @@ class Program:
             "\n".join(self.stderr.snapshot()))
 
     def wait_ready(self):
-        if not self.stdout.wait(lambda lines: "READY" in lines, zh.scaled(zh.START_TIMEOUT)):
-            raise zh.HarnessError("not ready\n" + self.describe())
+        if not self.stdout.wait(lambda lines: "READY" in lines, wd.scaled(wd.START_TIMEOUT)):
+            raise wd.HarnessError("not ready\n" + self.describe())
 
     def finish(self, timeout):
         """Waits for the exit; returns the stdout lines."""
         try:
-            code = self.process.wait(zh.scaled(timeout))
+            code = self.process.wait(wd.scaled(timeout))
         except subprocess.TimeoutExpired:
-            zh._kill_process(self.process)
-            raise zh.HarnessError("did not exit within %ss\n%s" % (timeout, self.describe()))
-        self.stdout.join(zh.scaled(5))
-        self.stderr.join(zh.scaled(5))
+            wd.kill_process(self.process)
+            raise wd.HarnessError("did not exit within %ss\n%s" % (timeout, self.describe()))
+        self.stdout.join(wd.scaled(5))
+        self.stderr.join(wd.scaled(5))
         if code != 0:
-            raise zh.HarnessError("exit code %d\n%s" % (code, self.describe()))
+            raise wd.HarnessError("exit code %d\n%s" % (code, self.describe()))
         return self.stdout.snapshot()
 
     def value(self, lines, key):
@@ -135,38 +135,35 @@ class Program:
             m = re.search(r"\b%s=(\d+)" % key, line)
             if m:
                 return int(m.group(1))
-        raise zh.HarnessError("no %s= in the output\n%s" % (key, self.describe()))
+        raise wd.HarnessError("no %s= in the output\n%s" % (key, self.describe()))
 
     def kill(self):
         if self.process.poll() is None:
-            zh._kill_process(self.process)
+            wd.kill_process(self.process)
 
 
 # ---- a. local delivery ------------------------------------------------------
 
 def local_delivery(results):
     say("== a. Local delivery: ZANVOR_LOCAL poster -> server -> subscriber")
-    prefix = zh.Prefix("bench-local").fresh()
-    hosts, programs = [], []
+    machine = wd.Machine("bench-local", relay=False)
+    programs = []
     try:
-        server = zh.Host(prefix, library=zh.FLL)
-        hosts.append(server)
-        subscriber = zh.Host(prefix, library=zh.FLL)
-        hosts.append(subscriber)
-        poster = zh.Host(prefix, library=zh.FLL)
-        hosts.append(poster)
+        server = machine.host(wd.FLL)
+        subscriber = machine.host(wd.FLL)
+        poster = machine.host(wd.FLL)
         subscriber.send('=SUBSCRIBE("bench", "%s")' % HANDLER)
         subscriber.sync()
         # One post first: the path works, and first-touch costs stay out.
         poster.send('=ZANVOR_LOCAL("bench", QPC())')
         if len(wait_for_calls(subscriber, 1, 10)) != 1:
-            raise zh.HarnessError("the warm-up post did not arrive\n" + subscriber.describe())
+            raise wd.HarnessError("the warm-up post did not arrive\n" + subscriber.describe())
         started = time.monotonic()
         post_paced(poster, "ZANVOR_LOCAL", LOCAL_POSTS, LOCAL_INTERVAL_MS)
         calls = wait_for_calls(subscriber, LOCAL_POSTS + 1, 10)[1:]
         took = time.monotonic() - started
         errors = poster.error_lines() + subscriber.error_lines() + server.error_lines()
-        errors = [e for e in errors if not e.startswith("__sync_")]
+        errors = [e for e in errors if not e.startswith(wd.SYNC_PREFIX)]
         latencies, gap = latencies_of(calls)
         lib = {"n": len(calls), "p50": percentile(latencies, 50),
                "p99": percentile(latencies, 99), "gap": gap}
@@ -174,19 +171,18 @@ def local_delivery(results):
             "p50 %d us, p99 %d us" % (lib["n"], LOCAL_POSTS, took, gap, lib["p50"], lib["p99"]))
         if errors:
             say("  (host errors: %s)" % errors[:3])
-        stop_hosts(hosts)
-        hosts = []
+        stop_hosts(machine.hosts)
 
         # The same hops with nothing but PostMessageA, at the pacing the
         # library run actually had.
         interval_us = max(int(round(gap)), 1)
-        sink = Program(prefix, "sink", LOCAL_POSTS)
+        sink = Program(machine, "sink", LOCAL_POSTS)
         programs.append(sink)
         sink.wait_ready()
-        hop = Program(prefix, "hop")
+        hop = Program(machine, "hop")
         programs.append(hop)
         hop.wait_ready()
-        source = Program(prefix, "source", LOCAL_POSTS, interval_us)
+        source = Program(machine, "source", LOCAL_POSTS, interval_us)
         programs.append(source)
         limit = LOCAL_POSTS * interval_us / 1e6 * 4 + 60
         source_out = source.finish(limit)
@@ -201,22 +197,22 @@ def local_delivery(results):
             (base["n"], LOCAL_POSTS, base["gap"], base["p50"], base["p99"]))
         results["local"] = (lib, base)
     finally:
-        stop_hosts(hosts)
         for program in programs:
             program.kill()
-        prefix.stop_server()
+        machine.stop()
     say()
 
 
 # ---- b. network delivery ----------------------------------------------------
 
 def zanvor_latency(poster, subscriber, label):
+    # The subscriber is its machine's server instance: the name is in its
+    # table once SUBSCRIBE has run, and the warm-up post shows the path works.
     subscriber.send('=SUBSCRIBE("bench", "%s")' % HANDLER)
     subscriber.sync()
-    time.sleep(zh.scaled(0.5))
     poster.send('=ZANVOR("bench", QPC())')
     if len(wait_for_calls(subscriber, 1, 10)) != 1:
-        raise zh.HarnessError("the warm-up post did not arrive\n" + subscriber.describe())
+        raise wd.HarnessError("the warm-up post did not arrive\n" + subscriber.describe())
     post_paced(poster, "ZANVOR", NETWORK_POSTS, NETWORK_INTERVAL_MS)
     calls = wait_for_calls(subscriber, NETWORK_POSTS + 1, 5)[1:]
     latencies, gap = latencies_of(calls)
@@ -230,25 +226,21 @@ def zanvor_latency(poster, subscriber, label):
 
 def network_delivery(results):
     say("== b. Network delivery: ZANVOR through the server mailslot and the receive timer")
-    prefix = zh.Prefix("bench-local").fresh()
-    hosts = []
+    machine = wd.Machine("bench-local", relay=False)
     try:
-        server = zh.Host(prefix, library=zh.FLL, network="local")
-        hosts.append(server)
-        poster = zh.Host(prefix, library=zh.FLL, network="local")
-        hosts.append(poster)
+        server = machine.host(wd.FLL, network="local")
+        poster = machine.host(wd.FLL, network="local")
         results["net1"] = zanvor_latency(poster, server, "one machine ")
     finally:
-        stop_hosts(hosts)
-        prefix.stop_server()
+        machine.stop()
 
-    ports = [zh.free_udp_port(), zh.free_udp_port()]
+    ports = [wd.free_udp_port(), wd.free_udp_port()]
     machines = []
     try:
-        machines.append(zh.Machine("bench-net1", ports[0], [ports[1]]))
-        machines.append(zh.Machine("bench-net2", ports[1], [ports[0]]))
-        poster = machines[0].host(zh.FLL)
-        subscriber = machines[1].host(zh.FLL)
+        machines.append(wd.Machine("bench-net1", ports[0], [ports[1]]))
+        machines.append(wd.Machine("bench-net2", ports[1], [ports[0]]))
+        poster = machines[0].host(wd.FLL)
+        subscriber = machines[1].host(wd.FLL)
         results["net2"] = zanvor_latency(poster, subscriber, "two machines")
     finally:
         for machine in machines:
@@ -263,14 +255,13 @@ def network_delivery(results):
 def datagram_intake(results):
     say("== c. Datagram intake: %d datagrams written straight into the server mailslot" %
         FLOOD_DATAGRAMS)
-    prefix = zh.Prefix("bench-local").fresh()
-    hosts, programs = [], []
+    machine = wd.Machine("bench-local", relay=False)
+    programs = []
     try:
-        server = zh.Host(prefix, library=zh.FLL)
-        hosts.append(server)
+        server = machine.host(wd.FLL)
         server.send('=SUBSCRIBE("bench", "%s")' % HANDLER)
         server.sync()
-        flood = Program(prefix, "flood", FLOOD_DATAGRAMS)
+        flood = Program(machine, "flood", FLOOD_DATAGRAMS)
         programs.append(flood)
         flood_out = flood.finish(120)
         wrote = flood.value(flood_out, "wrote")
@@ -309,10 +300,9 @@ def datagram_intake(results):
         results["intake"] = {"arrived": len(calls), "rate": rate, "in_order": in_order,
                              "batches": len(batches), "largest": max(batches)}
     finally:
-        stop_hosts(hosts)
         for program in programs:
             program.kill()
-        prefix.stop_server()
+        machine.stop()
     say()
 
 
@@ -336,7 +326,7 @@ def codec(results):
             say("  (that warning is about the system's Google Benchmark library; the code "
                 "measured is built -O3 without sanitizers)")
         if run.returncode != 0:
-            raise zh.HarnessError("codec_bench exited with %d" % run.returncode)
+            raise wd.HarnessError("codec_bench exited with %d" % run.returncode)
         data = json.loads(out.read_text())
     per_byte = {}
     for entry in data["benchmarks"]:
@@ -394,7 +384,7 @@ def summary(results, took):
 
 
 def main():
-    say("zanvor.fll: %s" % zh.FLL)
+    say("zanvor.fll: %s" % wd.FLL)
     say("zanvor_bench.exe: %s" % BENCH_EXE)
     say()
     started = time.monotonic()
@@ -403,7 +393,7 @@ def main():
     for step in (local_delivery, network_delivery, datagram_intake, codec):
         try:
             step(results)
-        except (zh.HarnessError, subprocess.SubprocessError, OSError) as e:
+        except (wd.HarnessError, subprocess.SubprocessError, OSError) as e:
             failures.append(step.__name__)
             say("  %s failed: %s" % (step.__name__, e))
             say()

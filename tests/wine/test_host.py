@@ -8,32 +8,15 @@ import sys
 import tempfile
 import time
 import unittest
+from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from winedriver import harness as zh  # noqa: E402
-
-PREFIX = zh.Prefix("host")
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+import winedriver as wd  # noqa: E402
 
 
-class HostTestCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        PREFIX.ensure()
-
-    def setUp(self):
-        PREFIX.fresh()
-        self.hosts = []
-
-    def tearDown(self):
-        for host in self.hosts:
-            if host.process.poll() is None:
-                host.kill()
-        PREFIX.stop_server()
-
-    def start(self, library=zh.FAKE_FLL, **kwargs):
-        host = zh.Host(PREFIX, library=library, **kwargs)
-        self.hosts.append(host)
-        return host
+class HostTestCase(wd.MachineTestCase):
+    MACHINE = "host"
+    LIBRARY = wd.FAKE_FLL
 
     def run_lines(self, host, *lines):
         """Sends lines, waits until they ran, returns (new stdout lines, new
@@ -72,7 +55,7 @@ class LoadProtocolTest(HostTestCase):
 
     def test_setting_a_new_library_unloads_the_old_one_first(self):
         host = self.start()
-        out, errors = self.run_lines(host, "SET LIBRARY TO " + zh.windows_path(zh.FAKE_FLL),
+        out, errors = self.run_lines(host, "SET LIBRARY TO " + wd.windows_path(wd.FAKE_FLL),
                                      "? EVENTS()")
         self.assertEqual(errors, [])
         # The event log starts afresh, so the old module was really freed.
@@ -99,7 +82,7 @@ class LoadProtocolTest(HostTestCase):
         out, _ = self.run_lines(host, "LIST FUNCTIONS")
         self.assertIn('FUNCTION {"name": "FAKE_INIT", "parameters": -2, "types": ""}', out)
         self.assertIn('FUNCTION {"name": "JOIN", "parameters": 2, "types": "CC"}', out)
-        code, table, _ = zh.run_host(PREFIX, ["--table", zh.windows_path(zh.FAKE_FLL)])
+        code, table, _ = self.machine.run_host(["--table", wd.windows_path(wd.FAKE_FLL)])
         self.assertEqual(code, 0)
         self.assertEqual(table, [line for line in out if line.startswith("FUNCTION")])
 
@@ -304,7 +287,7 @@ class LanguageTest(HostTestCase):
         host = self.start(library=None)
         out, errors = self.run_lines(
             host,
-            "set libr to " + zh.windows_path(zh.FAKE_FLL),
+            "set libr to " + wd.windows_path(wd.FAKE_FLL),
             '? echo("lower") + Echo("Mixed")',
             "rele libr",
             "? chr(66)")
@@ -363,23 +346,23 @@ class LanguageTest(HostTestCase):
         with tempfile.TemporaryDirectory() as directory:
             script = os.path.join(directory, "script.prg")
             with open(script, "wb") as f:
-                f.write(b"SET LIBRARY TO " + zh.windows_path(zh.FAKE_FLL).encode() + b"\r\n"
+                f.write(b"SET LIBRARY TO " + wd.windows_path(wd.FAKE_FLL).encode() + b"\r\n"
                         b"? ECHO('from file')\r\n"
                         b"=RAISE('file error')\r\n"
                         b"? 'no final newline'")
-            code, out, err = zh.run_host(PREFIX, [zh.windows_path(script)])
+            code, out, err = self.machine.run_host([wd.windows_path(script)])
         self.assertEqual(code, 0)
         self.assertEqual(out, ["from file", "no final newline", "fake exit"])
         self.assertEqual(err, ['Error: "file error"'])
 
     def test_command_line_options(self):
-        code, out, _ = zh.run_host(PREFIX, ["--help"])
+        code, out, _ = self.machine.run_host(["--help"])
         self.assertEqual(code, 0)
         self.assertTrue(out[0].startswith("Usage: zanvor.exe"))
-        code, _, err = zh.run_host(PREFIX, ["--bogus"])
+        code, _, err = self.machine.run_host(["--bogus"])
         self.assertEqual(code, 2)
         self.assertIn("unknown option --bogus", err[0])
-        code, _, err = zh.run_host(PREFIX, ["--network", "wan", "-"])
+        code, _, err = self.machine.run_host(["--network", "wan", "-"])
         self.assertEqual(code, 2)
         self.assertIn('unknown mode "wan"', err[0])
 

@@ -5,11 +5,11 @@ hand-over of the server role and recovery from a server that died."""
 import os
 import signal
 import sys
-import time
 import unittest
+from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from winedriver import harness as zh  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
+import winedriver as wd  # noqa: E402
 
 HANDLER = "DO On%s WITH <Msg>"
 
@@ -23,22 +23,21 @@ def quoted(text):
     return "[%s]" % text
 
 
-class OneMachineTest(zh.MachineTestCase):
-    PREFIX = "one-machine"
+class OneMachineTest(wd.MachineTestCase):
+    MACHINE = "one-machine"
 
     def subscribe(self, host, name, proc=None):
         host.send('=SUBSCRIBE(%s, "%s")' % (quoted(name), HANDLER % (proc or name)))
 
-    def settle(self, *hosts):
-        zh.settle(*hosts)
-
     def wait_calls(self, host, proc, count, timeout=20):
-        return zh.wait_calls(host, "On" + proc, count, timeout)
+        return host.wait_calls("On" + proc, count, timeout)
 
     def assert_delivered_once(self, hosts, proc, message):
         for host in hosts:
             self.wait_calls(host, proc, 1)
-        self.settle(*hosts)
+        # Every host of the test, the poster and the server included: a
+        # second delivery would have been posted by now and is dispatched.
+        self.exchange()
         for host in hosts:
             self.assertEqual(host.calls("On" + proc), [[message]], host.describe())
 
@@ -50,7 +49,7 @@ class OneMachineTest(zh.MachineTestCase):
         poster = self.start()
         for host in [server] + clients:
             self.subscribe(host, "orders", "Order")
-        self.settle(server, *clients)
+        self.exchange(server, *clients)
         poster.send('=ZANVOR_LOCAL("orders", "42")')
         self.assert_delivered_once([server] + clients, "Order", "42")
         self.assertEqual(poster.calls(), [])
@@ -61,7 +60,7 @@ class OneMachineTest(zh.MachineTestCase):
         server = self.start()
         late = self.start()
         self.subscribe(late, "late")
-        self.settle(server, late)
+        self.exchange(server, late)
         server.send('=ZANVOR_LOCAL("late", "hello")')
         self.assert_delivered_once([late], "late", "hello")
         self.assertEqual(server.calls(), [])
@@ -71,7 +70,7 @@ class OneMachineTest(zh.MachineTestCase):
         client = self.start()
         self.subscribe(client, "Case", "Upper")
         self.subscribe(client, "case", "Lower")
-        self.settle(server, client)
+        self.exchange(server, client)
         server.send('=ZANVOR_LOCAL("case", "x")')
         self.assert_delivered_once([client], "Lower", "x")
         self.assertEqual(client.calls("OnUpper"), [])
@@ -99,9 +98,9 @@ class OneMachineTest(zh.MachineTestCase):
         host.send('=SUBSCRIBE("ab" + CHR(0) + "cd", "DO Cut WITH <Msg>" + CHR(0) + "junk")',
                   'DO Show WITH LIST_SUBSCR()',
                   '=ZANVOR_LOCAL("ab" + CHR(0) + "zz", "m" + CHR(0) + "tail")')
-        zh.wait_calls(host, "Cut", 1)
+        host.wait_calls("Cut", 1)
         self.assertEqual(host.calls("Show")[-1], ["ab\t\tDO Cut WITH <Msg>\n"])
-        self.settle(host)
+        self.exchange(host)
         self.assertEqual(host.calls("Cut"), [["m"]])
 
     def test_argument_errors_reach_the_program_and_the_script_goes_on(self):
@@ -152,7 +151,7 @@ class OneMachineTest(zh.MachineTestCase):
         server = self.start()
         client = self.start()
         self.subscribe(client, "q", "Quote")
-        self.settle(server, client)
+        self.exchange(server, client)
         messages = [
             ('say "hi"', '[say "hi"]'),
             ("", '""'),
@@ -168,7 +167,7 @@ class OneMachineTest(zh.MachineTestCase):
         for _, expression in messages:
             server.send('=ZANVOR_LOCAL("q", %s)' % expression)
         self.wait_calls(client, "Quote", len(messages))
-        self.settle(server, client)
+        self.exchange(server, client)
         self.assertEqual(client.calls("OnQuote"), [[m] for m, _ in messages])
         self.assertEqual(client.errors(), [], client.describe())
         self.assertIsNone(client.process.poll())
@@ -178,9 +177,8 @@ class OneMachineTest(zh.MachineTestCase):
         proc = "Two"
         host.send('=SUBSCRIBE("k", "DO Two WITH <Msg>, ' + "'<Msg>'" + '")')
         host.send('=ZANVOR_LOCAL("k", "x")')
-        deadline = time.monotonic() + zh.scaled(20)
-        while not host.calls(proc) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        host.wait_calls(proc, 1, timeout=20)
+        self.exchange(host)
         self.assertEqual(host.calls("Two"), [["x", "<Msg>"]])
 
     # ---- leaving and dying ----------------------------------------------
@@ -191,23 +189,23 @@ class OneMachineTest(zh.MachineTestCase):
         b = self.start()
         self.subscribe(a, "after", "AfterA")
         self.subscribe(b, "after", "AfterB")
-        self.settle(server, a, b)
+        self.exchange(server, a, b)
         server.send("RELEASE LIBRARY")
         server.sync()
-        self.settle(a, b)
+        self.exchange(a, b)
         a.send('=ZANVOR_LOCAL("after", "one")')
         self.wait_calls(a, "AfterA", 1)
         self.wait_calls(b, "AfterB", 1)
         b.send('=ZANVOR_LOCAL("after", "two")')
         self.wait_calls(a, "AfterA", 2)
         self.wait_calls(b, "AfterB", 2)
-        self.settle(a, b)
+        self.exchange(a, b)
         self.assertEqual(a.calls("OnAfterA"), [["one"], ["two"]])
         self.assertEqual(b.calls("OnAfterB"), [["one"], ["two"]])
         # A new instance finds the new server too.
         c = self.start()
         self.subscribe(c, "after", "AfterC")
-        self.settle(a, b, c)
+        self.exchange(a, b, c)
         c.send('=ZANVOR_LOCAL("after", "three")')
         self.wait_calls(c, "AfterC", 1)
         self.wait_calls(a, "AfterA", 3)
@@ -218,14 +216,14 @@ class OneMachineTest(zh.MachineTestCase):
         client = self.start()
         for i in range(50):
             client.send('=SUBSCRIBE("n%02d", "DO x WITH <Msg>")' % i)
-        self.settle(server, client)
+        self.exchange(server, client)
         client.send("RELEASE LIBRARY")
         client.sync()
-        self.settle(server)
+        self.exchange(server)
         # The server's table had all 50 names; withdrawn, a new name fits.
         other = self.start()
         self.subscribe(other, "fresh")
-        self.settle(server, other)
+        self.exchange(server, other)
         server.send('=ZANVOR_LOCAL("fresh", "in")')
         self.assert_delivered_once([other], "fresh", "in")
         self.assertEqual(other.boxes(), [])
@@ -236,7 +234,7 @@ class OneMachineTest(zh.MachineTestCase):
         b = self.start()
         self.subscribe(a, "alive", "AliveA")
         self.subscribe(b, "alive", "AliveB")
-        self.settle(server, a, b)
+        self.exchange(server, a, b)
         server.kill()
         # a finds the server window gone, takes the role over (the mutex was
         # abandoned) and announces itself; its own handler gets the post. b
@@ -244,14 +242,14 @@ class OneMachineTest(zh.MachineTestCase):
         # any hand-over, but never gets it twice.
         a.send('=ZANVOR_LOCAL("alive", "still")')
         self.wait_calls(a, "AliveA", 1, timeout=30)
-        self.settle(a, b)
+        self.exchange(a, b)
         self.assertEqual(a.calls("OnAliveA"), [["still"]])
         self.assertIn(b.calls("OnAliveB"), ([], [["still"]]))
         missed = 1 - len(b.calls("OnAliveB"))
         b.send('=ZANVOR_LOCAL("alive", "again")')
         self.wait_calls(a, "AliveA", 2)
         self.wait_calls(b, "AliveB", 2 - missed)
-        self.settle(a, b)
+        self.exchange(a, b)
         self.assertEqual(a.calls("OnAliveA"), [["still"], ["again"]])
         self.assertEqual(b.calls("OnAliveB")[-1], ["again"])
 
@@ -259,7 +257,7 @@ class OneMachineTest(zh.MachineTestCase):
         server = self.start()
         slow = self.start()
         self.subscribe(slow, "slow", "Slow")
-        self.settle(server, slow)
+        self.exchange(server, slow)
         os.kill(slow.process.pid, signal.SIGSTOP)
         try:
             posted = []
@@ -268,12 +266,12 @@ class OneMachineTest(zh.MachineTestCase):
                 posted.append(message)
                 server.send('=ZANVOR_LOCAL("slow", "%s")' % message)
             server.sync(timeout=60)
-            self.settle(server)
+            self.exchange(server)
         finally:
             os.kill(slow.process.pid, signal.SIGCONT)
         slow.send("DOEVENTS 500")
         slow.sync(timeout=60)
-        self.settle(slow)
+        self.exchange(slow)
         received = [args[0] for args in slow.calls("OnSlow")]
         self.assertTrue(received, slow.describe())
         self.assertLess(len(received), len(posted))

@@ -7,12 +7,11 @@
    relays): one ZANVOR on the first machine runs the handlers on both.
 """
 
-import os
 import sys
-import time
+from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from winedriver import harness as zh  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+import winedriver as wd  # noqa: E402
 
 
 def say(text=""):
@@ -36,8 +35,8 @@ class Shown:
         self.show()
 
     def show(self):
-        out = [l for l in self.host.output() if not l.startswith("__sync_")]
-        err = [l for l in self.host.error_lines() if not l.startswith("__sync_")]
+        out = [l for l in self.host.output() if not l.startswith(wd.SYNC_PREFIX)]
+        err = [l for l in self.host.error_lines() if not l.startswith(wd.SYNC_PREFIX)]
         for line in out[self.seen_out:]:
             say("  %-10s | %s" % (self.label, line))
         for line in err[self.seen_err:]:
@@ -45,19 +44,21 @@ class Shown:
         self.seen_out, self.seen_err = len(out), len(err)
 
     def wait_for_call(self, proc, count=1, timeout=20):
-        deadline = time.monotonic() + zh.scaled(timeout)
-        while len(self.host.calls(proc)) < count and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.show()
-        if len(self.host.calls(proc)) < count:
-            raise SystemExit("demo: %s did not run %s\n%s" % (self.label, proc,
-                                                              self.host.describe()))
+        try:
+            self.host.wait_calls(proc, count, timeout)
+        except wd.HarnessError as e:
+            raise SystemExit("demo: %s did not run %s\n%s" % (self.label, proc, e))
+        finally:
+            self.show()
 
 
 def function_table():
     say("== The library's function table, as the host reads it")
-    prefix = zh.Prefix("demo-table").ensure()
-    code, out, err = zh.run_host(prefix, ["--table", zh.windows_path(zh.FLL)])
+    machine = wd.Machine("demo-table", relay=False)
+    try:
+        code, out, err = machine.run_host(["--table", wd.windows_path(wd.FLL)])
+    finally:
+        machine.stop()
     for line in out + err:
         say("  " + line)
     if code != 0:
@@ -67,41 +68,37 @@ def function_table():
 
 def one_machine():
     say("== One machine: a post crosses host processes")
-    prefix = zh.Prefix("demo-machine").fresh()
-    hosts = []
+    machine = wd.Machine("demo-machine", relay=False)
     try:
-        a = Shown("host A", zh.Host(prefix, library=zh.FLL))
-        hosts.append(a.host)
-        b = Shown("host B", zh.Host(prefix, library=zh.FLL))
-        hosts.append(b.host)
+        a = Shown("host A", machine.host(wd.FLL))
+        b = Shown("host B", machine.host(wd.FLL))
         a.run('=SUBSCRIBE("orders", "DO OnOrder WITH <Msg>")', "? LIST_SUBSCR()")
         b.run('=ZANVOR_LOCAL("orders", \'order 42 "rush" shipped\')')
         a.wait_for_call("OnOrder")
         say("  (host A's handler ran with exactly the posted text, quotes and all)")
     finally:
-        for host in hosts:
-            host.kill()
-        prefix.stop_server()
+        machine.stop()
     say()
 
 
 def two_machines():
     say("== Two emulated machines: one ZANVOR runs the handlers on both")
-    ports = [zh.free_udp_port(), zh.free_udp_port()]
-    machines = [zh.Machine("demo-net1", ports[0], [ports[1]], twice=True),
-                zh.Machine("demo-net2", ports[1], [ports[0]], twice=True)]
+    ports = [wd.free_udp_port(), wd.free_udp_port()]
+    machines = []
     try:
-        m1 = Shown("m1 host A", machines[0].host(zh.FLL))
-        m2 = Shown("m2 host B", machines[1].host(zh.FLL))
+        machines.append(wd.Machine("demo-net1", ports[0], [ports[1]], twice=True))
+        machines.append(wd.Machine("demo-net2", ports[1], [ports[0]], twice=True))
+        m1 = Shown("m1 host A", machines[0].host(wd.FLL))
+        m2 = Shown("m2 host B", machines[1].host(wd.FLL))
         m1.run('=SUBSCRIBE("news", "DO OnNews WITH <Msg>")')
         m2.run('=SUBSCRIBE("news", "DO OnNews WITH <Msg>")')
-        time.sleep(zh.scaled(0.5))
+        wd.subscribe_barrier(m1.host, m2.host)
         m1.run('=ZANVOR("news", "hello from machine 1")')
         m1.wait_for_call("OnNews")
         m2.wait_for_call("OnNews")
-        time.sleep(zh.scaled(1.0))  # several receive ticks: a duplicate would have run by now
-        m1.run("DOEVENTS 200")
-        m2.run("DOEVENTS 200")
+        # A later post through the same relays: once both machines ran it,
+        # every copy of the first datagram has been read.
+        wd.network_barrier(m1.host, m1.host, m2.host)
         counts = [len(m.host.calls("OnNews")) for m in (m1, m2)]
         say("  (the relays delivered every datagram twice; handler runs per machine: %s)" % counts)
         if counts != [1, 1]:
@@ -113,8 +110,8 @@ def two_machines():
 
 
 def main():
-    say("zanvor.fll: %s" % zh.FLL)
-    say("zanvor.exe: %s" % zh.HOST_EXE)
+    say("zanvor.fll: %s" % wd.FLL)
+    say("zanvor.exe: %s" % wd.HOST_EXE)
     say()
     function_table()
     one_machine()
