@@ -14,11 +14,13 @@ void RaiseIfSet(HostCall& call, const std::string& error) {
 void SubscribeCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
   const std::string name = call.ParameterText(1);
   const std::string handler = call.ParameterText(2);
-  RaiseIfSet(call, CheckSubscriptionName(name));
+  RaiseIfSet(call, CheckSubscribableName(name));
   RaiseIfSet(call, CheckHandler(handler, isLeadByte));
   protocol.Subscribe(name, handler);
 }
 
+// A name with a colon cannot have been subscribed; withdrawing it is as
+// harmless as withdrawing any name that is not subscribed.
 void UnsubscribeCommand(HostCall& call, InstanceProtocol& protocol) {
   const std::string name = call.ParameterText(1);
   RaiseIfSet(call, CheckSubscriptionName(name));
