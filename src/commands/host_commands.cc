@@ -40,7 +40,9 @@ std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte) {
 }
 
 void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
-  protocol.PostLocal(CheckedPostText(call, isLeadByte));
+  if (!protocol.PostLocal(CheckedPostText(call, isLeadByte))) {
+    call.RaiseError("Unable to post the message. The message buffer is busy.");
+  }
 }
 
 }  // namespace zanvor

@@ -91,9 +91,11 @@ void InstanceProtocol::Unsubscribe(const std::string& name) {
 
 std::string InstanceProtocol::ListSubscriptions() const { return tables.ListFor(mainWindow); }
 
-void InstanceProtocol::PostLocal(const std::string& text) {
+bool InstanceProtocol::PostLocal(const std::string& text) {
   const uint16_t position = env_.StoreText(text);
+  if (position == 0) return false;
   Post(serverWindow, MakeWParam(kPostLocalText, position), TextCheck(text));
+  return true;
 }
 
 void InstanceProtocol::DispatchReceived(const std::string& name, const std::string& message) {

@@ -81,8 +81,10 @@ class InstanceProtocol : private SubscriptionLink {
   void Unsubscribe(const std::string& name);
   std::string ListSubscriptions() const;
   // ZANVOR_LOCAL after its checks: stores the name:message text and hands it
-  // to the server instance.
-  void PostLocal(const std::string& text);
+  // to the server instance. False when the text could not be stored (the
+  // buffer mutex stayed held, or no view could be mapped); nothing is posted
+  // then, and the command tells the program so that it can retry.
+  bool PostLocal(const std::string& text);
   // A network text from the receive timer: stored once and posted to every
   // subscriber window of the name.
   void DispatchReceived(const std::string& name, const std::string& message);
