@@ -38,7 +38,8 @@ std::string Evaluate(const std::string& expression, LeadByteTest isLeadByte = nu
       EXPECT_EQ(expression[i], '"') << expression;
       size_t close = i + 1;
       while (close < expression.size() && expression[close] != '"') {
-        const bool lead = isLeadByte != nullptr && isLeadByte(static_cast<uint8_t>(expression[close]));
+        const bool lead =
+            isLeadByte != nullptr && isLeadByte(static_cast<uint8_t>(expression[close]));
         close += lead ? 2 : 1;
       }
       if (close >= expression.size()) close = std::string::npos;
@@ -99,8 +100,8 @@ TEST(HandlerCommandTest, LongRunsAreSplitInto254ByteLiterals) {
 }
 
 TEST(HandlerCommandTest, EveryBuiltExpressionEvaluatesToTheMessage) {
-  const std::string pieces[] = {"\"",     "\r",   "\n",   "a",    std::string(253, 'b'),
-                                "'",      "\x81", "\xE0", "\xFC", "\x81\x82",
+  const std::string pieces[] = {"\"",     "\r",      "\n",   "a",    std::string(253, 'b'),
+                                "'",      "\x81",    "\xE0", "\xFC", "\x81\x82",
                                 "\xE0\"", "\x9F\x81"};
   std::srand(7);
   for (int round = 0; round < 600; ++round) {
@@ -118,7 +119,8 @@ TEST(HandlerCommandTest, NoLiteralEndsOnALoneLeadByte) {
     const std::string b(1, static_cast<char>(lead));
     for (const std::string& message :
          {b, "a" + b, b + "\"", b + "\r", b + "\n", "x" + b + "\"y", b + b + b,
-          std::string(253, 'a') + b, std::string(254, 'a') + b, std::string(300, 'a') + b + "\"z"}) {
+          std::string(253, 'a') + b, std::string(254, 'a') + b,
+          std::string(300, 'a') + b + "\"z"}) {
       EXPECT_EQ(Evaluate(HostStringExpression(message, Cp932LeadByte), Cp932LeadByte), message)
           << lead;
     }

@@ -357,7 +357,7 @@ TEST_F(InstanceProtocolTest, TextsThatNameNoSubscriptionDoNothing) {
   Send(1, kDeliverText, ":a", 0);
   m_.storesFail = true;
   EXPECT_FALSE(m_[1].PostLocal("a:lost"));  // stored nowhere: nothing posted
-  Send(0, kPostLocalText, "a:lost", 0);      // an older poster's position 0 reads as ""
+  Send(0, kPostLocalText, "a:lost", 0);     // an older poster's position 0 reads as ""
   m_.Pump();
   EXPECT_EQ(m_.CountPosts(kDeliverText), before);
   EXPECT_EQ(m_.Executed(1).size(), 1u);
