@@ -25,6 +25,17 @@ std::string CheckSubscriptionName(const std::string& name) {
   return std::string();
 }
 
+// Byte by byte, whatever the code page: no double-byte code page of Windows
+// takes 0x3A as a trail byte, and a network post is split by receivers on
+// other machines, in their own code page.
+std::string CheckSubscribableName(const std::string& name) {
+  std::string error = CheckSubscriptionName(name);
+  if (error.empty() && name.find(':') != std::string::npos) {
+    error = "Subscription name cannot contain a colon.";
+  }
+  return error;
+}
+
 std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte) {
   if (FindMultibyte(handler, kMessageKeyword, isLeadByte) == std::string::npos) {
     char text[96];
@@ -39,7 +50,7 @@ std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte) {
 
 std::string CheckPostText(const std::string& name, const std::string& message, std::string* text,
                           LeadByteTest isLeadByte) {
-  std::string error = CheckSubscriptionName(name);
+  std::string error = CheckSubscribableName(name);
   if (!error.empty()) return error;
   std::string joined = name + ":" + message;
   const size_t colon = FindMultibyte(joined, ":", isLeadByte);

@@ -17,14 +17,20 @@ constexpr size_t kMaxMessageLength = 300;
 // is max.".
 std::string CheckSubscriptionName(const std::string& name);
 
+// CheckSubscriptionName, then "Subscription name cannot contain a colon.":
+// the check of every name that a text is posted or subscribed under. The
+// name:message text is split at its first ":", so a name holding one could
+// never receive its own posts, and its posts would reach another name.
+std::string CheckSubscribableName(const std::string& name);
+
 // The keyword test comes first, so an over-long handler without "<Msg>"
 // reports the missing keyword.
 std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte = nullptr);
 
-// Runs CheckSubscriptionName, then builds *text = name ":" message and
-// checks the message limit, counted after the text's first ":" (so a ":"
-// inside the name makes the rest of the name count as message, as the
-// receivers will split it there). *text is set only when "" is returned.
+// Runs CheckSubscribableName, then builds *text = name ":" message and
+// checks the message limit, counted after the text's first ":" found on a
+// character boundary, as the receivers will split it. *text is set only when
+// "" is returned.
 std::string CheckPostText(const std::string& name, const std::string& message, std::string* text,
                           LeadByteTest isLeadByte = nullptr);
 

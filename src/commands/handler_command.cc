@@ -1,6 +1,7 @@
 #include "commands/handler_command.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace zanvor {
 namespace {
@@ -39,19 +40,47 @@ size_t LiteralLength(const std::string& run, size_t begin, size_t end, LeadByteT
   return i > begin + length ? lastStart - begin : length;
 }
 
+// True when text[begin..end), read by characters from `begin`, ends with a
+// lead byte whose trail byte would lie past `end`.
+bool EndsOnLoneLeadByte(const std::string& text, size_t begin, size_t end,
+                        LeadByteTest isLeadByte) {
+  if (isLeadByte == nullptr) return false;
+  size_t i = begin;
+  while (i < end) {
+    if (!isLeadByte(static_cast<uint8_t>(text[i]))) {
+      ++i;
+    } else if (i + 1 == end) {
+      return true;
+    } else {
+      i += 2;
+    }
+  }
+  return false;
+}
+
+// A lone lead byte at the end of a run goes out as CHR(n): inside the
+// literal, a host reading by characters would take the closing quote as its
+// trail byte and never see the string end.
 void AppendRun(const std::string& message, size_t begin, size_t end, LeadByteTest isLeadByte,
                std::string* expression) {
-  while (begin < end) {
-    const size_t length = LiteralLength(message, begin, end, isLeadByte);
+  const bool loneLead = EndsOnLoneLeadByte(message, begin, end, isLeadByte);
+  const size_t literalEnd = loneLead ? end - 1 : end;
+  while (begin < literalEnd) {
+    const size_t length = LiteralLength(message, begin, literalEnd, isLeadByte);
     AppendPart('"' + message.substr(begin, length) + '"', expression);
     begin += length;
+  }
+  if (loneLead) {
+    AppendPart("CHR(" + std::to_string(static_cast<uint8_t>(message[literalEnd])) + ")",
+               expression);
   }
 }
 
 }  // namespace
 
 std::string HostStringExpression(const std::string& message, LeadByteTest isLeadByte) {
-  bool plain = message.size() <= kMaxHostLiteral;
+  bool plain = message.size() <= kMaxHostLiteral &&
+               !EndsOnLoneLeadByte(message, 0, message.size(), isLeadByte);
   for (const char c : message) plain = plain && !IsCutByte(c);
   if (plain) return '"' + message + '"';
 

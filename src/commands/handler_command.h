@@ -20,7 +20,10 @@ constexpr size_t kMaxHostLiteral = 254;
 // or LF and fits one literal. Otherwise each of those three bytes becomes
 // CHR(34), CHR(13) or CHR(10), every run of other bytes becomes literals of
 // at most kMaxHostLiteral bytes (never splitting a double-byte character),
-// and the parts are joined with "+". The empty message gives "".
+// and the parts are joined with "+". A literal never ends on a lone lead
+// byte: the message's last byte, or the one before a double quote, CR or
+// LF, when it is a lead byte that begins no character, becomes CHR(n). The
+// empty message gives "".
 std::string HostStringExpression(const std::string& message, LeadByteTest isLeadByte = nullptr);
 
 // Builds the command from `handler` with its first "<Msg>" (found

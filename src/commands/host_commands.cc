@@ -14,11 +14,13 @@ void RaiseIfSet(HostCall& call, const std::string& error) {
 void SubscribeCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
   const std::string name = call.ParameterText(1);
   const std::string handler = call.ParameterText(2);
-  RaiseIfSet(call, CheckSubscriptionName(name));
+  RaiseIfSet(call, CheckSubscribableName(name));
   RaiseIfSet(call, CheckHandler(handler, isLeadByte));
   protocol.Subscribe(name, handler);
 }
 
+// A name with a colon cannot have been subscribed; withdrawing it is as
+// harmless as withdrawing any name that is not subscribed.
 void UnsubscribeCommand(HostCall& call, InstanceProtocol& protocol) {
   const std::string name = call.ParameterText(1);
   RaiseIfSet(call, CheckSubscriptionName(name));
@@ -38,7 +40,9 @@ std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte) {
 }
 
 void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
-  protocol.PostLocal(CheckedPostText(call, isLeadByte));
+  if (!protocol.PostLocal(CheckedPostText(call, isLeadByte))) {
+    call.RaiseError("Unable to post the message. The message buffer is busy.");
+  }
 }
 
 }  // namespace zanvor

@@ -20,7 +20,8 @@ void ListSubscriptionsCommand(HostCall& call, const InstanceProtocol& protocol);
 // ZANVOR_LOCAL do and returns the name:message text.
 std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte);
 
-// ZANVOR_LOCAL(name, message).
+// ZANVOR_LOCAL(name, message). A text that could not be stored raises "Unable
+// to post the message. The message buffer is busy.".
 void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte);
 
 }  // namespace zanvor

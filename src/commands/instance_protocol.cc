@@ -18,8 +18,12 @@ bool InstanceProtocol::OpenMailslotServer() {
 void InstanceProtocol::Join() {
   leaving_ = false;
   heldPosts_.clear();
-  const bool won = OpenMailslotServer();
-  env_.Broadcast(MakeWParam(won ? kServerAnnounce : kServerQuery), mainWindow);
+  queryInFlight_ = false;
+  if (OpenMailslotServer()) {
+    env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
+  } else {
+    AskForServer();
+  }
 }
 
 void InstanceProtocol::Leave() {
@@ -55,7 +59,10 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       if (OpenMailslotServer()) {
         ReleaseHeldPosts();
       } else {
-        env_.Broadcast(MakeWParam(kServerQuery), mainWindow);
+        // Asked even when a question of ours is on its way: that one may
+        // reach the winner before its claim and go unanswered.
+        queryInFlight_ = false;
+        AskForServer();
       }
       break;
     case kServerReply:
@@ -65,7 +72,14 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       if (!IsServer()) LearnServer(lParam);
       break;
     case kServerQuery:
-      if (IsServer()) env_.Post(lParam, MakeWParam(kServerReply), mainWindow);
+      if (IsServer()) {
+        env_.Post(lParam, MakeWParam(kServerReply), mainWindow);
+      } else if (lParam == mainWindow) {
+        // Our own question is back: this instance's message loop has come
+        // round, so a later call that still finds no server may ask again
+        // without flooding the machine.
+        queryInFlight_ = false;
+      }
       break;
     case kDeliverText:
       OnDeliverText(wParam, lParam);
@@ -83,6 +97,9 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
 
 void InstanceProtocol::Subscribe(const std::string& name, const std::string& handler) {
   tables.AddSubscription({0, name, handler}, *this);
+  // Without a server the name was kept here only; it is registered with the
+  // server found (ReregisterAll) or is already in the table of the winner.
+  SeekServer();
 }
 
 void InstanceProtocol::Unsubscribe(const std::string& name) {
@@ -91,9 +108,18 @@ void InstanceProtocol::Unsubscribe(const std::string& name) {
 
 std::string InstanceProtocol::ListSubscriptions() const { return tables.ListFor(mainWindow); }
 
-void InstanceProtocol::PostLocal(const std::string& text) {
+bool InstanceProtocol::PostLocal(const std::string& text) {
   const uint16_t position = env_.StoreText(text);
-  Post(serverWindow, MakeWParam(kPostLocalText, position), TextCheck(text));
+  if (position == 0) return false;
+  const uint32_t wParam = MakeWParam(kPostLocalText, position);
+  if (serverWindow != 0) {
+    Post(serverWindow, wParam, TextCheck(text));
+    return true;
+  }
+  // A post to the null window would succeed and be lost.
+  if (!leaving_) heldPosts_.push_back({wParam, TextCheck(text)});
+  SeekServer();
+  return true;
 }
 
 void InstanceProtocol::DispatchReceived(const std::string& name, const std::string& message) {
@@ -124,8 +150,7 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
 }
 
 // The server ended without unloading: it broadcast no ServerLeaving, so this
-// instance claims as if it had. The others still point at the dead window,
-// so a won claim is announced rather than kept quiet.
+// instance claims as if it had.
 //
 // Only a text post is made again. A name post needs no second try: the new
 // server's table is rebuilt from ReregisterAll, which already reflects it,
@@ -133,16 +158,32 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
 // same name.
 void InstanceProtocol::ReplaceGoneServer(uint32_t wParam, uint32_t lParam) {
   if (CodeOf(wParam) == kPostLocalText) heldPosts_.push_back({wParam, lParam});
+  serverWindow = 0;
+  SeekServer();
+}
+
+// A won claim is announced rather than kept quiet: the others may still
+// point at a dead window, or know no server either.
+void InstanceProtocol::SeekServer() {
+  if (leaving_ || serverWindow != 0) return;
   if (OpenMailslotServer()) {
+    queryInFlight_ = false;
     env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
     ReleaseHeldPosts();
     return;
   }
+  AskForServer();
+}
+
+void InstanceProtocol::AskForServer() {
+  if (queryInFlight_) return;
+  queryInFlight_ = true;
   env_.Broadcast(MakeWParam(kServerQuery), mainWindow);
 }
 
 void InstanceProtocol::LearnServer(uint32_t window) {
   serverWindow = window;
+  queryInFlight_ = false;
   tables.ReregisterAll(*this);
   // After the names, so that a held text reaches this instance's own
   // subscriptions too.

@@ -76,13 +76,23 @@ class InstanceProtocol : private SubscriptionLink {
   // One InstanceMessage. Codes that mean nothing here do nothing.
   void OnInstanceMessage(uint32_t wParam, uint32_t lParam);
 
+  // SUBSCRIBE and ZANVOR_LOCAL need a server: while none is known each of
+  // them claims the role (a zero-time wait) and, when that is lost, asks
+  // for the server once, unless this instance's last question has not come
+  // back yet. So an instance whose question went unanswered (the owner of
+  // the role had lost its window) finds the role again on its next call,
+  // once that owner has ended, and never asks in a loop.
+  //
   // SUBSCRIBE, UNSUBSCRIBE and LIST_SUBSCR after their checks.
   void Subscribe(const std::string& name, const std::string& handler);
   void Unsubscribe(const std::string& name);
   std::string ListSubscriptions() const;
   // ZANVOR_LOCAL after its checks: stores the name:message text and hands it
-  // to the server instance.
-  void PostLocal(const std::string& text);
+  // to the server instance; while none is known the post is held, and sent
+  // once one is. False when the text could not be stored (the
+  // buffer mutex stayed held, or no view could be mapped); nothing is posted
+  // then, and the command tells the program so that it can retry.
+  bool PostLocal(const std::string& text);
   // A network text from the receive timer: stored once and posted to every
   // subscriber window of the name.
   void DispatchReceived(const std::string& name, const std::string& message);
@@ -102,6 +112,8 @@ class InstanceProtocol : private SubscriptionLink {
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
 
   void ReplaceGoneServer(uint32_t wParam, uint32_t lParam);
+  void SeekServer();
+  void AskForServer();
   void LearnServer(uint32_t window);
   void ReleaseHeldPosts();
   bool ReadCheckedText(uint32_t wParam, uint32_t check, std::string* text);
@@ -112,8 +124,12 @@ class InstanceProtocol : private SubscriptionLink {
   InstanceEnv& env_;
   LeadByteTest isLeadByte_;
   bool leaving_ = false;
-  // Text posts to a server that had gone, kept until a new server is known
-  // and this instance's names are registered there.
+  // A ServerQuery of ours is on its way: set when it is broadcast, cleared
+  // when its own copy reaches this window or a server becomes known.
+  bool queryInFlight_ = false;
+  // Text posts made while no server was known, or to a server that had
+  // gone, kept until a server is known and this instance's names are
+  // registered there.
   std::vector<HeldPost> heldPosts_;
 };
 

@@ -48,11 +48,9 @@ void ExecuteCommand(const std::string& command) {
 void ReturnString(const std::string& text) {
   ValueHandles handles = ThreadValueHandles();
   const uint32_t length = static_cast<uint32_t>(strlen(text.c_str()));
-  const uint32_t handle = handles.AllocValueHandle(length + 1, kResultHeaderWord);
+  const uint32_t handle = handles.AllocValueHandleWith(
+      reinterpret_cast<const uint8_t*>(text.c_str()), length + 1, kResultHeaderWord);
   if (handle == 0) return;
-  uint8_t* data = handles.ValueHandleData(handle);
-  if (data == nullptr) return;
-  memcpy(data, text.c_str(), length + 1);
   HostValue value{};
   value.valueType = 'H';
   value.zero2 = 0;

@@ -1,5 +1,7 @@
 #include "host/value_handles.h"
 
+#include <cstring>
+
 namespace zanvor {
 namespace {
 
@@ -29,6 +31,19 @@ uint32_t ValueHandles::AllocValueHandle(uint32_t size, uint16_t headerWord) {
     memory_.Unlock(block);
   }
   return next;
+}
+
+uint32_t ValueHandles::AllocValueHandleWith(const uint8_t* bytes, uint32_t size,
+                                            uint16_t headerWord) {
+  const uint32_t handle = AllocValueHandle(size, headerWord);
+  if (handle == 0) return 0;
+  uint8_t* data = ValueHandleData(handle);
+  if (data == nullptr) {
+    FreeValueHandle(handle);
+    return 0;
+  }
+  std::memcpy(data, bytes, size);
+  return handle;
 }
 
 void ValueHandles::FreeValueHandle(uint32_t handle) {

@@ -39,6 +39,10 @@ class ValueHandles {
       : memory_(memory), handles_(handleTable), slots_(slotTable) {}
 
   uint32_t AllocValueHandle(uint32_t size, uint16_t headerWord);
+  // A new value handle whose data is the `size` bytes at `bytes`, or 0. A
+  // handle whose block cannot be locked is freed again: nothing is left
+  // allocated for the host to never hear of.
+  uint32_t AllocValueHandleWith(const uint8_t* bytes, uint32_t size, uint16_t headerWord);
   void FreeValueHandle(uint32_t handle);
   // The data address (block + 2), or null. The block is left unlocked.
   uint8_t* ValueHandleData(uint32_t handle);

@@ -11,6 +11,7 @@ bool TestLeadByte(uint8_t byte) { return byte >= 0x81 && byte <= 0x9F; }
 
 constexpr char kNameEmpty[] = "Subscription name is empty.";
 constexpr char kNameTooLong[] = "Subscription name is too long. 64 chars is max.";
+constexpr char kNameColon[] = "Subscription name cannot contain a colon.";
 constexpr char kNoKeyword[] = "Function does not have <Msg> keyword.";
 constexpr char kHandlerTooLong[] = "Function name is too long. 64 chars is max.";
 constexpr char kMessageTooLong[] = "Message is too long. 300 chars is max.";
@@ -44,12 +45,25 @@ TEST(ArgChecksTest, TheMessageLimitCountsFromTheTextsFirstColon) {
   text = "unchanged";
   EXPECT_EQ(CheckPostText("orders", std::string(301, 'm'), &text), kMessageTooLong);
   EXPECT_EQ(text, "unchanged");
-  // "a:b" + ":" + 298 bytes: 300 after the first colon, 301 with one more.
-  EXPECT_EQ(CheckPostText("a:b", std::string(298, 'm'), &text), "");
-  EXPECT_EQ(CheckPostText("a:b", std::string(299, 'm'), &text), kMessageTooLong);
-  // A ":" that is a trail byte is not the first colon.
-  EXPECT_EQ(CheckPostText("\x81:b", std::string(299, 'm'), &text, TestLeadByte), "");
-  EXPECT_EQ(CheckPostText("\x81:b", std::string(299, 'm'), &text), kMessageTooLong);
+  // A name ending in a lead byte swallows the added ":" as its trail byte:
+  // the receivers find no colon there, so the whole text counts.
+  EXPECT_EQ(CheckPostText("b\x81", std::string(297, 'm'), &text, TestLeadByte), "");
+  EXPECT_EQ(CheckPostText("b\x81", std::string(298, 'm'), &text, TestLeadByte), kMessageTooLong);
+  EXPECT_EQ(CheckPostText("b\x81", std::string(300, 'm'), &text), "");
+}
+
+TEST(ArgChecksTest, ANameWithAColonIsRefusedAfterTheEmptyAndLengthChecks) {
+  std::string text = "unchanged";
+  EXPECT_EQ(CheckSubscribableName("a:b"), kNameColon);
+  EXPECT_EQ(CheckSubscribableName(":"), kNameColon);
+  EXPECT_EQ(CheckSubscribableName("ab"), "");
+  EXPECT_EQ(CheckSubscribableName(""), kNameEmpty);
+  EXPECT_EQ(CheckSubscribableName(std::string(65, ':')), kNameTooLong);
+  // Byte by byte: a ":" after a lead byte is refused too.
+  EXPECT_EQ(CheckPostText("\x81:b", "m", &text, TestLeadByte), kNameColon);
+  EXPECT_EQ(CheckPostText("a:b", "m", &text), kNameColon);
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(CheckSubscriptionName("a:b"), "");  // what UNSUBSCRIBE checks
 }
 
 TEST(ArgChecksTest, NameChecksComeBeforeTheMessageCheck) {

@@ -60,7 +60,6 @@ class FakeMachine {
     std::unique_ptr<InstanceProtocol> protocol;
   };
 
-
   // ZANVOR_INIT of a new host process: returns its index.
   int Load() {
     const int index = static_cast<int>(instances.size());
@@ -93,6 +92,20 @@ class FakeMachine {
     instance.alive = false;
     instance.subclassed = false;
     queues.erase(instance.window);
+  }
+
+  // The host destroyed its main window while its process runs on: posts to
+  // the window fail, and a server mutex it owns stays owned until Kill.
+  void DestroyWindow(int index) {
+    instances[index].subclassed = false;
+    queues.erase(instances[index].window);
+  }
+
+  // Posts made to the null window: each succeeded and was lost.
+  int PostsToNoWindow() const {
+    int count = 0;
+    for (const FakePost& post : posts) count += post.from >= 0 && post.window == 0;
+    return count;
   }
 
   // Delivers queued messages, one per window in turn, until all queues are

@@ -13,22 +13,36 @@ namespace {
 // A double-byte code page in miniature: 0x81..0x9F lead.
 bool TestLeadByte(uint8_t byte) { return byte >= 0x81 && byte <= 0x9F; }
 
+// The lead bytes of code page 932.
+bool Cp932LeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
+
 // Evaluates an expression of the form the builder emits ("literal" and
 // CHR(n) joined by +) the way the host would, and checks the host's limits.
-// Fails the test on anything else.
-std::string Evaluate(const std::string& expression) {
+// With a lead-byte test it reads literals by characters, as a host in that
+// code page does: a lead byte takes the byte after it, a quote included, so
+// a literal ending on a lone lead byte never closes. Fails the test on
+// anything else.
+std::string Evaluate(const std::string& expression, LeadByteTest isLeadByte = nullptr) {
   std::string value;
   size_t i = 0;
   while (true) {
     if (expression.compare(i, 4, "CHR(") == 0) {
       const size_t close = expression.find(')', i);
       const int code = std::atoi(expression.substr(i + 4, close - i - 4).c_str());
-      EXPECT_TRUE(code == 34 || code == 13 || code == 10) << expression;
+      EXPECT_TRUE(code == 34 || code == 13 || code == 10 ||
+                  (isLeadByte != nullptr && code < 256 && isLeadByte(static_cast<uint8_t>(code))))
+          << expression;
       value.push_back(static_cast<char>(code));
       i = close + 1;
     } else {
       EXPECT_EQ(expression[i], '"') << expression;
-      const size_t close = expression.find('"', i + 1);
+      size_t close = i + 1;
+      while (close < expression.size() && expression[close] != '"') {
+        const bool lead =
+            isLeadByte != nullptr && isLeadByte(static_cast<uint8_t>(expression[close]));
+        close += lead ? 2 : 1;
+      }
+      if (close >= expression.size()) close = std::string::npos;
       EXPECT_NE(close, std::string::npos) << expression;
       if (close == std::string::npos) return value;
       const std::string literal = expression.substr(i + 1, close - i - 1);
@@ -86,15 +100,38 @@ TEST(HandlerCommandTest, LongRunsAreSplitInto254ByteLiterals) {
 }
 
 TEST(HandlerCommandTest, EveryBuiltExpressionEvaluatesToTheMessage) {
-  const std::string pieces[] = {"\"", "\r", "\n", "a", std::string(253, 'b'), "'", "\x81\x82"};
+  const std::string pieces[] = {"\"",     "\r",      "\n",   "a",    std::string(253, 'b'),
+                                "'",      "\x81",    "\xE0", "\xFC", "\x81\x82",
+                                "\xE0\"", "\x9F\x81"};
   std::srand(7);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 600; ++round) {
     std::string message;
     const int count = std::rand() % 8;
-    for (int i = 0; i < count; ++i) message += pieces[std::rand() % 7];
+    for (int i = 0; i < count; ++i) message += pieces[std::rand() % 12];
     EXPECT_EQ(Evaluate(HostStringExpression(message)), message);
-    EXPECT_EQ(Evaluate(HostStringExpression(message, TestLeadByte)), message);
+    EXPECT_EQ(Evaluate(HostStringExpression(message, Cp932LeadByte), Cp932LeadByte), message);
   }
+}
+
+TEST(HandlerCommandTest, NoLiteralEndsOnALoneLeadByte) {
+  for (int lead = 0x81; lead <= 0xFC; ++lead) {
+    if (!Cp932LeadByte(static_cast<uint8_t>(lead))) continue;
+    const std::string b(1, static_cast<char>(lead));
+    for (const std::string& message :
+         {b, "a" + b, b + "\"", b + "\r", b + "\n", "x" + b + "\"y", b + b + b,
+          std::string(253, 'a') + b, std::string(254, 'a') + b,
+          std::string(300, 'a') + b + "\"z"}) {
+      EXPECT_EQ(Evaluate(HostStringExpression(message, Cp932LeadByte), Cp932LeadByte), message)
+          << lead;
+    }
+  }
+  EXPECT_EQ(HostStringExpression("a\x81", Cp932LeadByte), "\"a\"+CHR(129)");
+  EXPECT_EQ(HostStringExpression("\xFC\"", Cp932LeadByte), "CHR(252)+CHR(34)");
+  EXPECT_EQ(HostStringExpression("\x81\x81", Cp932LeadByte), "\"\x81\x81\"");  // one character
+  EXPECT_EQ(HostStringExpression("a\x81"), "\"a\x81\"");  // a single-byte page has no lead bytes
+  std::string command;
+  ASSERT_TRUE(BuildHandlerCommand("DO x WITH <Msg>", "\xE0", &command, Cp932LeadByte));
+  EXPECT_EQ(command, "DO x WITH CHR(224)");
 }
 
 TEST(HandlerCommandTest, ADoubleByteCharacterIsNeverSplitBetweenLiterals) {

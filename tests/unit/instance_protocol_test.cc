@@ -175,6 +175,70 @@ TEST_F(InstanceProtocolTest, ASubscribeToADeadServerAlsoReplacesIt) {
   EXPECT_EQ(m_.Executed(1), Strings{Ran("hello")});
 }
 
+// The server's window went while its process, and so its mutex, lived on:
+// the client's claim is lost and its question goes unanswered. Once the
+// owner ends, the client's next post claims the abandoned role and the
+// held text is delivered with the new one.
+TEST_F(InstanceProtocolTest, AnInstanceLeftWithoutAServerClaimsOnItsNextPost) {
+  LoadSettled(2);
+  SubscribeAll({0, 1}, "n");
+  m_.DestroyWindow(0);
+  EXPECT_TRUE(m_[1].PostLocal("n:1"));
+  m_.Pump();
+  EXPECT_EQ(m_[1].serverWindow, 0u);
+  EXPECT_TRUE(m_.Executed(1).empty());
+
+  m_.Kill(0);
+  EXPECT_TRUE(m_[1].PostLocal("n:2"));
+  m_.Pump();
+  EXPECT_TRUE(m_[1].IsServer());
+  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2")}));
+  m_[1].PostLocal("n:3");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
+  EXPECT_EQ(m_.PostsToNoWindow(), 0);
+}
+
+// While the owner lives, each call that needs a server claims and asks once,
+// and not again while its question has not come back; a SUBSCRIBE needs one
+// too, and claims the role once it is free.
+TEST_F(InstanceProtocolTest, AnInstanceWithoutAServerAsksAtMostOncePerCall) {
+  LoadSettled(2);
+  SubscribeAll({0, 1}, "n");
+  m_.DestroyWindow(0);
+  m_[1].PostLocal("n:1");
+  EXPECT_EQ(m_.CountPosts(kServerQuery), 2);  // the load's and the lost claim's
+  m_[1].PostLocal("n:2");                     // its question is still queued
+  m_[1].Subscribe("m", kHandler);
+  EXPECT_EQ(m_.CountPosts(kServerQuery), 2);
+  m_.Pump();
+  m_[1].Subscribe("m", kHandler);
+  EXPECT_EQ(m_.CountPosts(kServerQuery), 3);
+  m_.Pump();
+  EXPECT_EQ(m_[1].serverWindow, 0u);
+
+  m_.Kill(0);
+  m_[1].Subscribe("m", kHandler);
+  EXPECT_TRUE(m_[1].IsServer());
+  m_[1].PostLocal("m:3");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
+  EXPECT_EQ(m_.PostsToNoWindow(), 0);
+}
+
+// A post made before the server's reply arrives is held, never posted to the
+// null window, and delivered once the reply names the server.
+TEST_F(InstanceProtocolTest, APostBeforeTheServerIsKnownIsDeliveredWhenItIs) {
+  LoadSettled(1);
+  SubscribeAll({0}, "x");
+  const int a = m_.Load();
+  EXPECT_TRUE(m_[a].PostLocal("x:early"));
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(0), Strings{Ran("early")});
+  EXPECT_EQ(m_.PostsToNoWindow(), 0);
+  EXPECT_EQ(m_.CountPosts(kServerQuery), 1);  // the claim lost to a live owner asks no more
+}
+
 TEST_F(InstanceProtocolTest, AnInstanceThatIsLeavingNeverClaims) {
   LoadSettled(2);
   SubscribeAll({1}, "x");
@@ -292,7 +356,8 @@ TEST_F(InstanceProtocolTest, TextsThatNameNoSubscriptionDoNothing) {
   Send(1, kDeliverText, "no colon", 0);
   Send(1, kDeliverText, ":a", 0);
   m_.storesFail = true;
-  m_[1].PostLocal("a:lost");  // stored nowhere: position 0 reads as ""
+  EXPECT_FALSE(m_[1].PostLocal("a:lost"));  // stored nowhere: nothing posted
+  Send(0, kPostLocalText, "a:lost", 0);     // an older poster's position 0 reads as ""
   m_.Pump();
   EXPECT_EQ(m_.CountPosts(kDeliverText), before);
   EXPECT_EQ(m_.Executed(1).size(), 1u);

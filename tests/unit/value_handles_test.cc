@@ -25,13 +25,14 @@ class FakeBlocks : public BlockMemory {
     return true;
   }
   void Free(uint32_t block) override { blocks_.erase(block); }
-  uint8_t* Lock(uint32_t block) override { return blocks_[block].data(); }
+  uint8_t* Lock(uint32_t block) override { return failLock ? nullptr : blocks_[block].data(); }
   void Unlock(uint32_t) override {}
   size_t Size(uint32_t block) { return blocks_[block].size(); }
   size_t Live() const { return blocks_.size(); }
 
   bool failAlloc = false;
   bool failReAlloc = false;
+  bool failLock = false;
   int allocations = 0;
 
  private:
@@ -88,6 +89,21 @@ TEST_F(ValueHandlesTest, AFailedAllocationLeavesTheSlotFree) {
   EXPECT_EQ(BlockAt(1), 0u);
   blocks.failAlloc = false;
   EXPECT_EQ(h.AllocValueHandle(1, 0), 1u);
+}
+
+TEST_F(ValueHandlesTest, AHandleWithDataIsFreedAgainWhenItsBlockCannotBeLocked) {
+  ValueHandles h = Handles();
+  const uint8_t text[] = "ab";
+  blocks.failLock = true;
+  EXPECT_EQ(h.AllocValueHandleWith(text, 3, 16), 0u);
+  EXPECT_EQ(blocks.Live(), 0u);
+  EXPECT_EQ(BlockAt(1), 0u);
+  EXPECT_EQ(NextFree(), 1);
+  blocks.failLock = false;
+  const uint32_t handle = h.AllocValueHandleWith(text, 3, 16);
+  ASSERT_EQ(handle, 1u);
+  EXPECT_STREQ(reinterpret_cast<char*>(h.ValueHandleData(handle)), "ab");
+  EXPECT_EQ(LoadU16(h.ValueHandleData(handle) - 2), 16);
 }
 
 TEST_F(ValueHandlesTest, BadHandlesAreRejectedByEveryOperation) {
