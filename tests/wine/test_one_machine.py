@@ -128,7 +128,7 @@ class OneMachineTest(wd.MachineTestCase):
             "Subscription name is empty.",
             "Subscription name is too long. 64 chars is max.",
             "Message is too long. 300 chars is max.",
-            "Message is too long. 300 chars is max.",
+            "Subscription name cannot contain a colon.",
         ])
 
     def test_the_51st_name_shows_the_table_full_box(self):
