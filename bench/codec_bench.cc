@@ -43,8 +43,8 @@ void BM_UnPack(benchmark::State& state) {
   uint8_t out[zanvor::kPacketBufferSize];
   for (auto _ : state) {
     zanvor::CMsgUnPack unpacker;
-    const int32_t n = unpacker.UnPack(packet + zanvor::kPacketIdSize,
-                                      size - zanvor::kPacketIdSize, out);
+    const int32_t n =
+        unpacker.UnPack(packet + zanvor::kPacketIdSize, size - zanvor::kPacketIdSize, out);
     if (n != kPayloadLength) state.SkipWithError("the packet did not unpack");
     benchmark::DoNotOptimize(n);
     benchmark::ClobberMemory();

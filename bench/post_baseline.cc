@@ -45,8 +45,6 @@ constexpr DWORD kIdleLimitMs = 60000;
 // A mailslot write that takes longer than this waited for room.
 constexpr uint64_t kBlockedWriteUs = 10000;
 
-
-
 bool ParseCount(const char* text, uint64_t* out) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);

@@ -1,8 +1,6 @@
 // The DLL's own frame: the one LibraryProcess of this host process, the
 // function table the host reads, the seven entry points it calls and
 // DllMain.
-#include "library_process_win.h"
-
 #include <windows.h>
 
 #include "base/address.h"
@@ -10,6 +8,7 @@
 #include "host/dispatch_win.h"
 #include "host/host_services_win.h"
 #include "host/thread_context_win.h"
+#include "library_process_win.h"
 
 namespace zanvor {
 namespace {

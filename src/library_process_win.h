@@ -10,8 +10,6 @@
 #ifndef ZANVOR_LIBRARY_PROCESS_WIN_H_
 #define ZANVOR_LIBRARY_PROCESS_WIN_H_
 
-#include "messaging/udp_path_win.h"
-
 #include <windows.h>
 
 #include "commands/instance_env_win.h"
@@ -19,6 +17,7 @@
 #include "host/host_call.h"
 #include "messaging/mailslot_server_win.h"
 #include "messaging/packet_id_win.h"
+#include "messaging/udp_path_win.h"
 #include "registry/process_state_win.h"
 
 namespace zanvor {

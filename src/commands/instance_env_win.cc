@@ -43,9 +43,7 @@ bool WinInstanceEnv::ClaimServerRole() {
   return true;
 }
 
-void WinInstanceEnv::ExecuteCommand(const std::string& command) {
-  zanvor::ExecuteCommand(command);
-}
+void WinInstanceEnv::ExecuteCommand(const std::string& command) { zanvor::ExecuteCommand(command); }
 
 void WinInstanceEnv::ShowErrorBox(const std::string& text) { zanvor::ShowErrorBox(text); }
 

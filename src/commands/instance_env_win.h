@@ -5,13 +5,12 @@
 #ifndef ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 #define ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 
-#include "messaging/udp_path_win.h"
-
 #include <windows.h>
 
 #include "commands/instance_protocol.h"
 #include "messaging/mailslot_server_win.h"
 #include "messaging/receive_tick.h"
+#include "messaging/udp_path_win.h"
 #include "registry/process_state_win.h"
 
 namespace zanvor {

@@ -5,14 +5,13 @@
 #ifndef ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 #define ZANVOR_COMMANDS_LIBRARY_FUNCTIONS_WIN_H_
 
-#include "messaging/udp_path_win.h"
-
 #include <windows.h>
 
 #include "commands/instance_protocol.h"
 #include "host/host_call.h"
 #include "messaging/mailslot_server_win.h"
 #include "messaging/packet_id_win.h"
+#include "messaging/udp_path_win.h"
 #include "registry/process_state_win.h"
 
 namespace zanvor {

@@ -2,11 +2,10 @@
 // loads the library, and leave them, handing the server role on, when it
 // unloads it. Neither raises a host error.
 #include "commands/instance_env_win.h"
-
-#include "contract/network.h"
 #include "commands/library_functions_win.h"
 #include "contract/instance_message.h"
 #include "contract/machine_objects.h"
+#include "contract/network.h"
 #include "host/host_services_win.h"
 
 namespace zanvor {

@@ -1,6 +1,4 @@
 // ZANVOR: post a message under a subscription name to every machine.
-#include "messaging/udp_path_win.h"
-
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include "commands/library_functions_win.h"
 #include "messaging/mailslot_sender_win.h"
 #include "messaging/packet.h"
+#include "messaging/udp_path_win.h"
 
 namespace zanvor {
 namespace {
@@ -35,9 +34,9 @@ void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
   const uint32_t ticks = GetTickCount();
   packetIds.MakePacketId(ticks, id);
   CMsgPack packer;
-  const uint32_t size = static_cast<uint32_t>(
-      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
-                  packet, id, ticks));
+  const uint32_t size =
+      static_cast<uint32_t>(packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
+                                        static_cast<int32_t>(text.size()), packet, id, ticks));
 
   DWORD mailslotError = 0;
   bool mailslotSent = false;

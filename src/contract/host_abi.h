@@ -77,8 +77,10 @@ static_assert(offsetof(HostValue, textLength) == 4, "");
 static_assert(offsetof(HostValue, textHandle) == 28, "");
 static_assert(kParameterBlockHeader + offsetof(HostValue, textLength) == 6, "");
 static_assert(kParameterBlockHeader + offsetof(HostValue, textHandle) == 30, "");
-static_assert(kParameterBlockHeader + sizeof(HostValue) + offsetof(HostValue, textLength) == 42, "");
-static_assert(kParameterBlockHeader + sizeof(HostValue) + offsetof(HostValue, textHandle) == 66, "");
+static_assert(kParameterBlockHeader + sizeof(HostValue) + offsetof(HostValue, textLength) == 42,
+              "");
+static_assert(kParameterBlockHeader + sizeof(HostValue) + offsetof(HostValue, textHandle) == 66,
+              "");
 static_assert(sizeof(LibraryFunction) == 14, "");
 static_assert(offsetof(LibraryFunction, parameterCount) == 8, "");
 static_assert(offsetof(LibraryFunction, parameterTypes) == 10, "");

@@ -1,9 +1,9 @@
 // The library's one entry point. Every host service arrives here with a
 // RequestRecord; a host error raised by a library function unwinds back to
 // the innermost call of the thread, and nothing is ever thrown into the host.
-#include <windows.h>
-
 #include "host/dispatch_win.h"
+
+#include <windows.h>
 
 #include "base/address.h"
 #include "contract/host_abi.h"
@@ -56,8 +56,8 @@ void Act(zanvor::ThreadContext* context, RequestRecord* record) {
       break;
     }
     case kDispatchAllocHandle:
-      record->data = ThreadValueHandles().AllocValueHandle(record->data,
-                                                           static_cast<uint16_t>(record->extra));
+      record->data =
+          ThreadValueHandles().AllocValueHandle(record->data, static_cast<uint16_t>(record->extra));
       break;
     case kDispatchFreeHandle:
       ThreadValueHandles().FreeValueHandle(record->data);

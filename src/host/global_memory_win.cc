@@ -7,7 +7,9 @@
 namespace zanvor {
 namespace {
 
-HGLOBAL AsGlobal(uint32_t block) { return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(block)); }
+HGLOBAL AsGlobal(uint32_t block) {
+  return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(block));
+}
 
 }  // namespace
 

@@ -59,15 +59,14 @@ bool SendOverUdp(const uint8_t* packet, uint32_t size, uint32_t* error) {
     return false;
   }
   const BOOL on = TRUE;
-  setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
-             sizeof on);
+  setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
   bool sent = false;
   *error = 0;
   for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
     const sockaddr_in to = SocketAddress(target, kUdpPort);
-    const int n = sendto(socket.get(), reinterpret_cast<const char*>(packet),
-                         static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&to),
-                         sizeof to);
+    const int n =
+        sendto(socket.get(), reinterpret_cast<const char*>(packet), static_cast<int>(size), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n == static_cast<int>(size)) {
       sent = true;
     } else {
@@ -102,8 +101,7 @@ bool UdpReceiver::Open() {
     return false;
   }
   const BOOL on = TRUE;
-  setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-             sizeof on);
+  setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
   // UDP drops whatever no buffer holds; a burst on both paths must fit.
   const int bufferBytes = kUdpReceiveBufferBytes;
   setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferBytes),

@@ -4,14 +4,13 @@
 #ifndef ZANVOR_MESSAGING_UDP_PATH_WIN_H_
 #define ZANVOR_MESSAGING_UDP_PATH_WIN_H_
 
-#include "base/unique_socket_win.h"
-
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "base/unique_socket_win.h"
 #include "messaging/broadcast_targets.h"
 #include "messaging/receive_tick.h"
 

@@ -15,11 +15,11 @@
 namespace zanvor {
 
 struct ProcessState {
-  UniqueHandle serverMutex;     // "VFPZanvor": owned by the server instance's thread
-  UniqueHandle bufferMutex;     // "vfp_zanvor_mu": serialises ring writers
-  UniqueHandle bufferSection;   // "vfp_zanvor": the 16 KB ring
-  UniqueFile mailslotHandle;    // server side of the machine's mailslot
-  UniqueThreadTimer timerId;    // the 200 ms receive timer
+  UniqueHandle serverMutex;    // "VFPZanvor": owned by the server instance's thread
+  UniqueHandle bufferMutex;    // "vfp_zanvor_mu": serialises ring writers
+  UniqueHandle bufferSection;  // "vfp_zanvor": the 16 KB ring
+  UniqueFile mailslotHandle;   // server side of the machine's mailslot
+  UniqueThreadTimer timerId;   // the 200 ms receive timer
   UINT messageId = 0;
   WNDPROC previousWindowProc = nullptr;
   // True while this thread holds one ownership count of serverMutex. A

@@ -95,8 +95,8 @@ class Model {
       ids_.push_back(id);
       Bytes plain(d.size() - 16);
       zanvor::CMsgUnPack unpacker;
-      const int32_t n = unpacker.UnPack(d.data() + 16, static_cast<int32_t>(plain.size()),
-                                        plain.data());
+      const int32_t n =
+          unpacker.UnPack(d.data() + 16, static_cast<int32_t>(plain.size()), plain.data());
       const std::string payload(plain.begin(), plain.begin() + n);
       const size_t colon = payload.find(':');
       if (colon == std::string::npos) continue;

@@ -66,7 +66,10 @@ TEST_F(InterpreterTest, EachQuoteKindHoldsTheOtherTwo) {
 TEST_F(InterpreterTest, PlusJoinsTextAndAddsNumbersWithChrLenAndReplicate) {
   EXPECT_EQ(Run({"? 'a' + CHR(0) + CHR(255) + [b]", "? LEN(REPLICATE('ab', 3) + CHR(9))",
                  "? 1 + 2 - .5", "? REPLICATE('x', 0) + 'end'"}),
-            (std::vector<std::string>{std::string("a\0\xff" "b", 4), "7", "2.5", "end"}));
+            (std::vector<std::string>{std::string("a\0\xff"
+                                                  "b",
+                                                  4),
+                                      "7", "2.5", "end"}));
   EXPECT_TRUE(host.errors.empty());
 }
 

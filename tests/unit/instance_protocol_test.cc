@@ -77,8 +77,7 @@ TEST_F(InstanceProtocolTest, ALocalPostRunsEverySubscribersHandlerOnce) {
 
   m_[1].PostLocal("orders:say \"hi\"");
   m_.Pump();
-  EXPECT_EQ(m_.Executed(2),
-            (Strings{Ran("42"), "DO OnEvt WITH \"say \"+CHR(34)+\"hi\"+CHR(34)"}));
+  EXPECT_EQ(m_.Executed(2), (Strings{Ran("42"), "DO OnEvt WITH \"say \"+CHR(34)+\"hi\"+CHR(34)"}));
 }
 
 TEST_F(InstanceProtocolTest, WhenTheServerLeavesExactlyOneTakesOverAndDeliveryResumes) {

@@ -1,12 +1,11 @@
 // The store and read sequence of the text ring against a section whose
 // steps can fail, as Wine cannot make a real one fail.
-#include "registry/message_buffer.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "registry/message_buffer.h"
 #include "registry/ring_layout.h"
 #include "unit/fake_ring.h"
 

@@ -106,7 +106,6 @@ class DispatchTest : public ::testing::Test {
     ASSERT_NE(dispatch_, nullptr);
   }
 
-
  public:
   uint32_t Code(uint32_t code, uint32_t data = 0, uint32_t extra = 0, uint32_t function = 0) {
     Call call;
@@ -184,8 +183,8 @@ TEST_F(DispatchTest, TheLibraryTableListsTheSevenFunctionsInOrder) {
   EXPECT_EQ(table->nextTable, 0u);
   ASSERT_EQ(table->functionCount, 7);
   const auto* f = FromAddress<const LibraryFunction*>(table->functions);
-  const char* names[] = {"ZANVOR_INIT", "ZANVOR_EXIT", "ZANVOR", "ZANVOR_LOCAL",
-                         "LIST_SUBSCR", "SUBSCRIBE", "UNSUBSCRIBE"};
+  const char* names[] = {"ZANVOR_INIT", "ZANVOR_EXIT", "ZANVOR",     "ZANVOR_LOCAL",
+                         "LIST_SUBSCR", "SUBSCRIBE",   "UNSUBSCRIBE"};
   const int counts[] = {-2, -3, 2, 2, 0, 2, 1};
   const char* types[] = {"", "", "CC", "CC", "", "CC", "C"};
   for (int i = 0; i < 7; ++i) {

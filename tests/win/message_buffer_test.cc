@@ -1,15 +1,14 @@
 // The text ring on a real section and mutex, as the instances of a machine
 // use it.
-#include "registry/message_buffer_win.h"
-
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 #include <thread>
 
-#include "gtest/gtest.h"
 #include "base/unique_handle_win.h"
+#include "gtest/gtest.h"
+#include "registry/message_buffer_win.h"
 
 namespace zanvor {
 namespace {
@@ -17,7 +16,8 @@ namespace {
 class MessageBufferTest : public ::testing::Test {
  protected:
   MessageBufferTest()
-      : section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, nullptr)),
+      : section(
+            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, nullptr)),
         mutex(CreateMutexA(nullptr, FALSE, nullptr)) {}
 
   std::string Bytes(uint32_t offset, uint32_t count) {
@@ -43,7 +43,9 @@ class MessageBufferTest : public ::testing::Test {
 
 TEST_F(MessageBufferTest, StoresAtTheFrontOfAFreshSectionAndReadsBack) {
   EXPECT_EQ(StoreText(section.get(), mutex.get(), "abc"), 4);
-  EXPECT_EQ(Bytes(4, 6), std::string("\x04\x00" "abc\0", 6));
+  EXPECT_EQ(Bytes(4, 6), std::string("\x04\x00"
+                                     "abc\0",
+                                     6));
   EXPECT_EQ(NextPosition(), 10u);
   EXPECT_EQ(StoreText(section.get(), mutex.get(), "orders:42"), 10);
   EXPECT_EQ(ReadText(section.get(), 4), "abc");

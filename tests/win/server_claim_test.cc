@@ -1,7 +1,5 @@
 // The claim of the server role and the receive timer on real kernel objects:
 // the mutex, the machine's mailslot and a thread timer.
-#include "library_process_win.h"
-
 #include <windows.h>
 
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "commands/instance_env_win.h"
 #include "gtest/gtest.h"
 #include "host/thread_context_win.h"
+#include "library_process_win.h"
 #include "messaging/packet.h"
 #include "registry/message_buffer_win.h"
 #include "registry/ring_layout.h"
@@ -117,7 +116,8 @@ TEST_F(ServerClaimTest, AMailslotThatCannotBeCreatedIsReportedAndTheRoleKept) {
   EXPECT_FALSE(State().mailslotHandle.valid());
   EXPECT_EQ(State().timerId.get(), 0u);
   ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0].rfind("MessageBox('Unable to open mailslot. Error: ", 0), 0u) << commands[0];
+  EXPECT_EQ(commands[0].rfind("MessageBox('Unable to open mailslot. Error: ", 0), 0u)
+      << commands[0];
   const std::string tail = "','Zanvor error', 16)";
   EXPECT_EQ(commands[0].substr(commands[0].size() - tail.size()), tail);
 }
@@ -205,7 +205,8 @@ TEST_F(ReceiveTest, ADuplicateAndABadCheckByteAreDroppedAndTheTickGoesOn) {
 }
 
 TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
-  for (int i = 0; i < 150; ++i) Write(Packet("news:" + std::to_string(i), static_cast<uint8_t>(100 + i)));
+  for (int i = 0; i < 150; ++i)
+    Write(Packet("news:" + std::to_string(i), static_cast<uint8_t>(100 + i)));
   ReceiveTimerProc(nullptr, 0, 0, 0);
   std::vector<std::string> first = Delivered();
   ASSERT_EQ(first.size(), 100u);

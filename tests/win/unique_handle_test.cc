@@ -1,7 +1,6 @@
-#include "base/unique_handle_win.h"
-
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
 #include "gtest/gtest.h"
 #include "messaging/packet_id_win.h"
 

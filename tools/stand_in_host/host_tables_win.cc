@@ -20,9 +20,7 @@ constexpr size_t kSlotEntries = 6;
 // Bytes in front of a block's data.
 constexpr uint32_t kHeaderBytes = 2;
 
-HGLOBAL AsGlobal(uint32_t block) {
-  return FromAddress<HGLOBAL>(block);
-}
+HGLOBAL AsGlobal(uint32_t block) { return FromAddress<HGLOBAL>(block); }
 
 // The first free entry at or above the table's nextFree, stored back as the
 // new nextFree; `capacity` when there is none.

@@ -76,8 +76,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
       return false;
     }
     LibraryTable table;
-    std::memcpy(&table, FromAddress<const void*>(address),
-                sizeof table);
+    std::memcpy(&table, FromAddress<const void*>(address), sizeof table);
     if (functions->size() + table.functionCount > kMaxFunctions ||
         !image.Contains(table.functions, sizeof(LibraryFunction) * table.functionCount)) {
       *error = HostError::Text("The library's function table is corrupt.");
@@ -86,8 +85,7 @@ bool ParseTable(HMODULE module, uint32_t tableAddress, std::vector<FunctionInfo>
     for (int i = 0; i < table.functionCount; ++i) {
       LibraryFunction entry;
       std::memcpy(&entry,
-                  FromAddress<const uint8_t*>(table.functions) +
-                      sizeof(LibraryFunction) * i,
+                  FromAddress<const uint8_t*>(table.functions) + sizeof(LibraryFunction) * i,
                   sizeof entry);
       FunctionInfo info;
       info.entry = entry.entry;
@@ -118,8 +116,8 @@ bool LoadModule(const std::string& path, UniqueModule* module,
   }
   FARPROC entry = GetProcAddress(module->get(), kDispatchExportName);
   if (entry == nullptr) {
-    *error =
-        HostError::Text(path + " is not a link library: it exports no " + kDispatchExportName + ".");
+    *error = HostError::Text(path + " is not a link library: it exports no " + kDispatchExportName +
+                             ".");
     return false;
   }
   *dispatch = reinterpret_cast<uint32_t(__fastcall*)(void*)>(reinterpret_cast<void*>(entry));

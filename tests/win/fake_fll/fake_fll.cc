@@ -67,7 +67,9 @@ uint32_t Send(uint32_t number, uint32_t data, uint32_t extra = 0) {
 
 ValueHandles Handles() { return ValueHandles(g_memory, g_handleTable, g_slotTable); }
 
-void Execute(const std::string& command) { Send(kRequestExecuteCommand, AddressOf(command.c_str())); }
+void Execute(const std::string& command) {
+  Send(kRequestExecuteCommand, AddressOf(command.c_str()));
+}
 void RaiseText(const std::string& text) { Send(kRequestRaiseErrorText, AddressOf(text.c_str())); }
 
 void Return(const std::string& text) {
