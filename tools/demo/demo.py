@@ -109,6 +109,27 @@ def two_machines():
     say()
 
 
+def remote_mailslots_off():
+    say("== Windows 11 24H2: remote mailslots switched off, the post goes over UDP")
+    machines = []
+    try:
+        machines.append(wd.Machine("demo-w11a", remote_off=True))
+        machines.append(wd.Machine("demo-w11b", remote_off=True))
+        m1 = Shown("w11a host", machines[0].host(wd.FLL))
+        m2 = Shown("w11b host", machines[1].host(wd.FLL))
+        m2.run('=SUBSCRIBE("orders", "DO OnOrder WITH <Msg>")')
+        wd.exchange(m2.host)
+        say("  (w11a's domain mailslot fails with error 3025; on the LAN: %s -> %s)" %
+            (machines[0].address, machines[1].address))
+        m1.run('=ZANVOR("orders", "order 43 left the warehouse")', '? "posted"')
+        m2.wait_for_call("OnOrder")
+        say("  (ZANVOR raised nothing: the UDP copy reached the other machine)")
+    finally:
+        for machine in machines:
+            machine.stop()
+    say()
+
+
 def main():
     say("zanvor.fll: %s" % wd.FLL)
     say("zanvor.exe: %s" % wd.HOST_EXE)
@@ -116,6 +137,7 @@ def main():
     function_table()
     one_machine()
     two_machines()
+    remote_mailslots_off()
     say("demo: done")
 
 
