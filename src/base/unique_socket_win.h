@@ -5,6 +5,8 @@
 
 #include <winsock2.h>
 
+#include <cstdint>
+
 #include "base/unique_handle_win.h"
 
 namespace zanvor {
@@ -15,6 +17,15 @@ struct SocketTraits {
   static void Close(Handle h) { closesocket(h); }
 };
 using UniqueSocket = UniqueResource<SocketTraits>;
+
+// An IPv4 socket address from an address and a port in host byte order.
+inline sockaddr_in Ipv4Address(uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(address);
+  return to;
+}
 
 // WSAStartup for as long as the object lives. Winsock counts sessions, so
 // each user of sockets holds its own.

@@ -9,18 +9,6 @@
 #include "messaging/packet.h"
 
 namespace zanvor {
-namespace {
-
-sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(address);
-  return to;
-}
-
-}  // namespace
-
 std::vector<AdapterAddress> UpAdapterAddresses() {
   std::vector<AdapterAddress> result;
   const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
@@ -63,7 +51,7 @@ bool SendOverUdp(const uint8_t* packet, uint32_t size, uint32_t* error) {
   bool sent = false;
   *error = 0;
   for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
-    const sockaddr_in to = SocketAddress(target, kUdpPort);
+    const sockaddr_in to = Ipv4Address(target, kUdpPort);
     const int n =
         sendto(socket.get(), reinterpret_cast<const char*>(packet), static_cast<int>(size), 0,
                reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -106,7 +94,7 @@ bool UdpReceiver::Open() {
   const int bufferBytes = kUdpReceiveBufferBytes;
   setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferBytes),
              sizeof bufferBytes);
-  const sockaddr_in any = SocketAddress(INADDR_ANY, kUdpPort);
+  const sockaddr_in any = Ipv4Address(INADDR_ANY, kUdpPort);
   if (bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
     ReportOpenFailure(WSAGetLastError());
     return false;

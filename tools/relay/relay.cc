@@ -14,14 +14,6 @@ bool ParsePort(const std::string& text, uint16_t* port) {
   return true;
 }
 
-sockaddr_in Address(uint32_t ip, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(ip);
-  return address;
-}
-
 // PORT (a relay on 127.0.0.1) or A.B.C.D:PORT.
 bool ParsePeer(const std::string& text, std::pair<uint32_t, uint16_t>* peer) {
   const size_t colon = text.find(':');
@@ -89,7 +81,7 @@ bool Relay::Open(std::string* error) {
     *error = "socket failed: error " + std::to_string(WSAGetLastError());
     return false;
   }
-  const sockaddr_in address = Address(INADDR_ANY, options_.port);
+  const sockaddr_in address = Ipv4Address(INADDR_ANY, options_.port);
   if (bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     *error = "bind to port " + std::to_string(options_.port) + " failed: error " +
              std::to_string(WSAGetLastError());
@@ -138,7 +130,7 @@ bool Relay::HandleOne(int* error) {
   const int delivered = Deliver(buffer, size);
   if (!fromPeer) {
     for (const auto& peer : options_.peers) {
-      const sockaddr_in to = Address(peer.first, peer.second);
+      const sockaddr_in to = Ipv4Address(peer.first, peer.second);
       sendto(socket_.get(), buffer, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
   }
