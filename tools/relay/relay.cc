@@ -117,7 +117,7 @@ bool Relay::HandleOne(int* error) {
   char* const buffer = buffer_.data();
   sockaddr_in from{};
   int fromLength = sizeof from;
-  const int size = recvfrom(socket_.get(), buffer, kMaxDatagram, 0,
+  const int size = recvfrom(socket_.get(), buffer, kForwardBufferBytes, 0,
                             reinterpret_cast<sockaddr*>(&from), &fromLength);
   if (size == SOCKET_ERROR) {
     // Windows reports an ICMP "port unreachable" for an earlier send to a

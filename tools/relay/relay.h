@@ -36,7 +36,8 @@ bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions* optio
 
 class Relay {
  public:
-  explicit Relay(RelayOptions options) : options_(std::move(options)), buffer_(kMaxDatagram) {}
+  explicit Relay(RelayOptions options)
+      : options_(std::move(options)), buffer_(kForwardBufferBytes) {}
 
   // Binds port on every address (hosts reach it on 127.0.0.1, peer relays
   // on the emulated LAN). REQUIRES: WSAStartup done.
@@ -49,7 +50,7 @@ class Relay {
   int Deliver(const char* data, int size);
   bool IsPeer(const sockaddr_in& from) const;
 
-  static constexpr int kMaxDatagram = 64 * 1024;
+  static constexpr int kForwardBufferBytes = 64 * 1024;
 
   RelayOptions options_;
   UniqueSocket socket_;

@@ -23,7 +23,7 @@ constexpr char kLocalPrefix[] = "\\\\.\\mailslot\\";
 constexpr size_t kDomainPrefixLength = sizeof kDomainPrefix - 1;
 // Datagrams of the protocol are far smaller; a mailslot read needs a buffer
 // at least as large as the waiting message.
-constexpr DWORD kMaxDatagram = 64 * 1024;
+constexpr DWORD kForwardBufferBytes = 64 * 1024;
 // ERROR_REMOTE_MAILSLOTS_DEPRECATED, newer than mingw's headers.
 constexpr DWORD kRemoteMailslotsDeprecated = 3025;
 
@@ -84,11 +84,11 @@ DWORD WINAPI ForwardDatagrams(void* parameter) {
   const std::unique_ptr<Forwarder> forwarder(static_cast<Forwarder*>(parameter));
   // Allocated once, before the loop; the thread's start routine is called
   // by Windows, so the one allocation that could throw is caught here.
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kMaxDatagram]);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kForwardBufferBytes]);
   if (buffer == nullptr) return 1;
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(forwarder->mailslot.get(), buffer.get(), kMaxDatagram, &got, nullptr)) {
+    if (!ReadFile(forwarder->mailslot.get(), buffer.get(), kForwardBufferBytes, &got, nullptr)) {
       // A datagram too large for the buffer is lost, as on a real network;
       // anything else means the mailslot is gone.
       if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) continue;
