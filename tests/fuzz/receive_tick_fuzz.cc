@@ -86,11 +86,11 @@ class Model {
       Bytes d = std::move(queue.front());
       queue.pop_front();
       if (d.size() > static_cast<size_t>(zanvor::kPacketBufferSize)) continue;
-      if (d.size() < 17 || d.size() > 415) break;
+      if (d.size() < 17 || d.size() > 415) continue;
       const Bytes id(d.begin(), d.begin() + 16);
       bool seen = false;
       for (const Bytes& old : ids_) seen = seen || old == id;
-      if (seen) break;
+      if (seen) continue;
       ids_.pop_front();
       ids_.push_back(id);
       Bytes plain(d.size() - 16);
