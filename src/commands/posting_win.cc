@@ -51,8 +51,7 @@ void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
       mailslotSent = true;
     }
   }
-  uint32_t udpError = 0;
-  const bool udpSent = SendOverUdp(packet, size, &udpError);
+  const bool udpSent = SendOverUdp(packet, size);
   if (!mailslotSent && !udpSent) RaiseSendError(call, mailslotError);  // ends the call
 }
 

@@ -35,31 +35,20 @@ std::vector<AdapterAddress> UpAdapterAddresses() {
   return result;
 }
 
-bool SendOverUdp(const uint8_t* packet, uint32_t size, uint32_t* error) {
+bool SendOverUdp(const uint8_t* packet, uint32_t size) {
   WinsockSession session;
-  if (!session.ok()) {
-    *error = static_cast<uint32_t>(session.error());
-    return false;
-  }
+  if (!session.ok()) return false;
   UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  if (!socket) {
-    *error = static_cast<uint32_t>(WSAGetLastError());
-    return false;
-  }
+  if (!socket) return false;
   const BOOL on = TRUE;
   setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
   bool sent = false;
-  *error = 0;
   for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
     const sockaddr_in to = Ipv4Address(target, kUdpPort);
     const int n =
         sendto(socket.get(), reinterpret_cast<const char*>(packet), static_cast<int>(size), 0,
                reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    if (n == static_cast<int>(size)) {
-      sent = true;
-    } else {
-      *error = static_cast<uint32_t>(WSAGetLastError());
-    }
+    if (n == static_cast<int>(size)) sent = true;
   }
   return sent;
 }

@@ -22,8 +22,9 @@ std::vector<AdapterAddress> UpAdapterAddresses();
 
 // Sends `packet` once to kUdpPort of every BroadcastTargets address, through
 // a socket opened and closed within the call. True when at least one target
-// took the datagram; otherwise *error holds the last Winsock error.
-bool SendOverUdp(const uint8_t* packet, uint32_t size, uint32_t* error);
+// took the datagram. (A failure raises the mailslot path's error, so the
+// Winsock one is not kept.)
+bool SendOverUdp(const uint8_t* packet, uint32_t size);
 
 constexpr int kUdpReceiveBufferBytes = 1 << 20;  // a burst of several hundred datagrams
 
