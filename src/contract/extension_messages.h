@@ -1,0 +1,42 @@
+// Registered window messages of this library's own, beside InstanceMessage.
+// An instance of an older build does not register them and hands them to the
+// host's window procedure, which ignores them: nothing here changes what the
+// instances of older builds send or expect.
+#ifndef ZANVOR_CONTRACT_EXTENSION_MESSAGES_H_
+#define ZANVOR_CONTRACT_EXTENSION_MESSAGES_H_
+
+#include <cstdint>
+
+namespace zanvor {
+
+// Server -> client, after each RegisterSubscriber from that client's window:
+// wParam the ring position it read the name from, lParam TextCheck of the
+// name it read (and registered, when the name was valid). A client that gets
+// no acknowledgement, or one whose check is not of the name it sent, sends
+// the registration again.
+constexpr char kRegisterAckMessageName[] = "VFP_Zanvor_RegisterAck";
+
+// Client -> server: wParam a check acknowledged to this client that belongs
+// to none of its names, lParam the client's main window. The server drops
+// that window's entry under every name with that check: it read the name
+// from a ring record that had been overwritten before it got there.
+constexpr char kRegisterUndoMessageName[] = "VFP_Zanvor_RegisterUndo";
+
+// Anyone -> an instance's main window: wParam kStatusRequest, lParam the
+// window to answer. The instance stores its status text (see status_text.h)
+// in the ring and posts to that window wParam MakeStatusAnswer(position),
+// lParam TextCheck of the text. Not reachable from FoxPro code.
+constexpr char kStatusMessageName[] = "VFP_Zanvor_Status";
+
+enum StatusCode : uint32_t {
+  kStatusRequest = 0,
+  kStatusAnswer = 1,
+};
+
+constexpr uint32_t MakeStatusAnswer(uint16_t position) {
+  return (static_cast<uint32_t>(kStatusAnswer) << 16) | position;
+}
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_CONTRACT_EXTENSION_MESSAGES_H_
