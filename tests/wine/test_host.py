@@ -358,7 +358,11 @@ class LanguageTest(HostTestCase):
     def test_command_line_options(self):
         code, out, _ = self.machine.run_host(["--help"])
         self.assertEqual(code, 0)
-        self.assertTrue(out[0].startswith("Usage: zanvor.exe"))
+        self.assertTrue(out[0].startswith("Usage: zanvor run"))
+        # The invocation from before the tool had verbs still runs the host.
+        code, table, _ = self.machine.run_tool(["--table", wd.windows_path(wd.FAKE_FLL)])
+        self.assertEqual(code, 0)
+        self.assertTrue(table[0].startswith("FUNCTION "), table)
         code, _, err = self.machine.run_host(["--bogus"])
         self.assertEqual(code, 2)
         self.assertIn("unknown option --bogus", err[0])

@@ -161,7 +161,7 @@ bool Statement::RunDo() {
   } else if (with.type != Token::Type::kEnd) {
     return FailToken(with);
   }
-  host_.WriteLine(DoLine(fullName, args));
+  host_.RunProcedure(fullName, args);
   return true;
 }
 
@@ -383,7 +383,7 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
         return Fail("MESSAGEBOX takes a text, then an optional title and flags.");
       }
     }
-    host_.WriteLine(MessageBoxLine(args[0].text, title, flags));
+    host_.ShowMessageBox(args[0].text, title, flags);
     *value = Value::Number(1);
     return true;
   }
@@ -392,6 +392,14 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
 }
 
 }  // namespace
+
+void ScriptHost::RunProcedure(const std::string& name, const std::vector<Value>& args) {
+  WriteLine(DoLine(name, args));
+}
+
+void ScriptHost::ShowMessageBox(const std::string& text, const std::string& title, double flags) {
+  WriteLine(MessageBoxLine(text, title, flags));
+}
 
 bool Interpreter::Execute(const std::string& line, HostError* error) {
   Statement statement(host_, clock_, line);

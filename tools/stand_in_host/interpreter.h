@@ -58,6 +58,13 @@ class ScriptHost {
   // milliseconds < 0: one pass over the waiting messages.
   virtual void DoEvents(double milliseconds) = 0;
   virtual void Quit() = 0;
+
+  // DO name WITH args. No programs exist here: the stand-in host records
+  // the call as a DO line on standard output.
+  virtual void RunProcedure(const std::string& name, const std::vector<Value>& args);
+  // MESSAGEBOX(...): nothing modal is shown; the stand-in host writes the
+  // box out as a MESSAGEBOX line. The answer is always OK (1).
+  virtual void ShowMessageBox(const std::string& text, const std::string& title, double flags);
 };
 
 class Interpreter {

@@ -44,34 +44,6 @@ bool StartsWithNoCase(const char* s, const char* prefix, size_t length) {
   return true;
 }
 
-// Stands in for kernel32 CreateFileA in the library's import table. It is
-// called from the library's frames: it allocates nothing and cannot throw.
-HANDLE WINAPI RedirectedCreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                                    HANDLE templateFile) {
-  if (name != nullptr && g_mode != NetworkEmulation::Mode::kOff &&
-      StartsWithNoCase(name, kDomainPrefix, kDomainPrefixLength)) {
-    if (g_mode == NetworkEmulation::Mode::kRemoteOff) {
-      // What Windows 11 24H2 and Server 2025 answer for a remote mailslot.
-      SetLastError(kRemoteMailslotsDeprecated);
-      return INVALID_HANDLE_VALUE;
-    }
-    char redirected[MAX_PATH];
-    if (g_mode == NetworkEmulation::Mode::kLocal) {
-      const int n = std::snprintf(redirected, sizeof redirected, "%s%s", kLocalPrefix,
-                                  name + kDomainPrefixLength);
-      if (n < 0 || static_cast<size_t>(n) >= sizeof redirected) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-      }
-    } else {
-      std::memcpy(redirected, g_relayMailslot, sizeof redirected);
-    }
-    return g_createFileA(redirected, access, share, security, disposition, flags, templateFile);
-  }
-  return g_createFileA(name, access, share, security, disposition, flags, templateFile);
-}
-
 // Everything the forwarding thread uses; it lives as long as the thread,
 // which ends with the process.
 struct Forwarder {
@@ -101,6 +73,33 @@ DWORD WINAPI ForwardDatagrams(void* parameter) {
 }
 
 }  // namespace
+
+// Called from the library's frames: it allocates nothing and cannot throw.
+HANDLE WINAPI EmulatedCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE templateFile) {
+  if (name != nullptr && g_mode != NetworkEmulation::Mode::kOff &&
+      StartsWithNoCase(name, kDomainPrefix, kDomainPrefixLength)) {
+    if (g_mode == NetworkEmulation::Mode::kRemoteOff) {
+      // What Windows 11 24H2 and Server 2025 answer for a remote mailslot.
+      SetLastError(kRemoteMailslotsDeprecated);
+      return INVALID_HANDLE_VALUE;
+    }
+    char redirected[MAX_PATH];
+    if (g_mode == NetworkEmulation::Mode::kLocal) {
+      const int n = std::snprintf(redirected, sizeof redirected, "%s%s", kLocalPrefix,
+                                  name + kDomainPrefixLength);
+      if (n < 0 || static_cast<size_t>(n) >= sizeof redirected) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+      }
+    } else {
+      std::memcpy(redirected, g_relayMailslot, sizeof redirected);
+    }
+    return g_createFileA(redirected, access, share, security, disposition, flags, templateFile);
+  }
+  return g_createFileA(name, access, share, security, disposition, flags, templateFile);
+}
 
 bool NetworkEmulation::Configure(const std::string& spec, std::string* error) {
   if (spec.empty() || spec == "off") {
@@ -170,7 +169,7 @@ bool NetworkEmulation::Attach(HMODULE module, std::string* error) {
   if (mode_ == Mode::kOff) return true;
   void* original = nullptr;
   switch (PatchImport(module, "kernel32.dll", "CreateFileA",
-                      reinterpret_cast<void*>(&RedirectedCreateFileA), &original)) {
+                      reinterpret_cast<void*>(&EmulatedCreateFileA), &original)) {
     case PatchResult::kNotImported:
       return true;  // a library that opens no files has nothing to redirect
     case PatchResult::kFailed:
@@ -180,7 +179,7 @@ bool NetworkEmulation::Attach(HMODULE module, std::string* error) {
     case PatchResult::kPatched:
       break;
   }
-  if (original != reinterpret_cast<void*>(&RedirectedCreateFileA)) {
+  if (original != reinterpret_cast<void*>(&EmulatedCreateFileA)) {
     g_createFileA = reinterpret_cast<CreateFileAFunction>(original);
   }
   return true;

@@ -43,6 +43,14 @@ class NetworkEmulation {
   uint16_t relayPort_ = 0;
 };
 
+// Stands in for kernel32 CreateFileA in the library's import table, and
+// opens the mailslot for the tool's own posts the same way: a domain-wide
+// mailslot name as the mode that Start set emulates it, every other name
+// as CreateFileA opens it.
+HANDLE WINAPI EmulatedCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE templateFile);
+
 enum class PatchResult { kPatched, kNotImported, kFailed };
 
 // Replaces `module`'s import address table entry for `dll`!`function` (by

@@ -1,10 +1,12 @@
 """Drives zanvor.exe and zanvor_relay.exe under Wine: the whole-system
 tests, the demo and the benchmarks all use this package (standard library
-only).
+only). Hosts are "zanvor.exe run"; the tool's other verbs run as Tool
+processes, the native tool among them.
 
 Environment:
   ZANVOR_BUILD     the i686 build tree (default: <repo>/build)
   ZANVOR_HOST      zanvor.exe (default: $ZANVOR_BUILD/zanvor.exe)
+  ZANVOR_NATIVE_TOOL  the native zanvor (default: <repo>/build/native/zanvor)
   ZANVOR_FLL       zanvor.fll (default: $ZANVOR_BUILD/zanvor.fll)
   ZANVOR_FAKE_FLL  fake.fll, the host's test library
   ZANVOR_RELAY     zanvor_relay.exe
@@ -12,19 +14,21 @@ Environment:
 """
 
 from . import netns
-from .config import (BUILD, DEFAULT_TIMEOUT, FAKE_FLL, FLL, HOST_EXE, RELAY_EXE, REPO,
-                     START_TIMEOUT, HarnessError, scaled, windows_path)
+from .config import (BUILD, DEFAULT_TIMEOUT, FAKE_FLL, FLL, HOST_EXE, NATIVE_TOOL, RELAY_EXE,
+                     REPO, START_TIMEOUT, HarnessError, scaled, windows_path)
 from .host import SYNC_PREFIX, Host, wait_calls
 from .lines import Lines, kill_process
 from .machine import Machine
 from .prefix import Prefix
 from .relay import Relay, free_udp_port
 from .testcase import MachineTestCase
+from .tool import Tool, native_tool, run_native_tool
 from .waits import BARRIER_PROC, exchange, network_barrier, subscribe_barrier
 
 __all__ = [
-    "BARRIER_PROC", "BUILD", "DEFAULT_TIMEOUT", "FAKE_FLL", "FLL", "HOST_EXE", "RELAY_EXE",
-    "REPO", "START_TIMEOUT", "SYNC_PREFIX", "HarnessError", "Host", "Lines", "Machine",
-    "MachineTestCase", "Prefix", "Relay", "exchange", "free_udp_port", "kill_process",
-    "netns", "network_barrier", "scaled", "subscribe_barrier", "wait_calls", "windows_path",
+    "BARRIER_PROC", "BUILD", "DEFAULT_TIMEOUT", "FAKE_FLL", "FLL", "HOST_EXE", "NATIVE_TOOL",
+    "RELAY_EXE", "REPO", "START_TIMEOUT", "SYNC_PREFIX", "HarnessError", "Host", "Lines",
+    "Machine", "MachineTestCase", "Prefix", "Relay", "Tool", "exchange", "free_udp_port",
+    "kill_process", "native_tool", "netns", "network_barrier", "run_native_tool", "scaled",
+    "subscribe_barrier", "wait_calls", "windows_path",
 ]

@@ -9,6 +9,8 @@ HOST_EXE = Path(os.environ.get("ZANVOR_HOST", BUILD / "zanvor.exe"))
 FLL = Path(os.environ.get("ZANVOR_FLL", BUILD / "zanvor.fll"))
 FAKE_FLL = Path(os.environ.get("ZANVOR_FAKE_FLL", BUILD / "fake.fll"))
 RELAY_EXE = Path(os.environ.get("ZANVOR_RELAY", BUILD / "zanvor_relay.exe"))
+# The native build of the tool (preset native), run inside the LAN's namespaces.
+NATIVE_TOOL = Path(os.environ.get("ZANVOR_NATIVE_TOOL", REPO / "build" / "native" / "zanvor"))
 WAIT_SCALE = float(os.environ.get("ZANVOR_WAIT_SCALE", "1"))
 
 # Wine is slow to start a process (a second or more on a loaded machine);

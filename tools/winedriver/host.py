@@ -1,4 +1,4 @@
-"""zanvor.exe, the stand-in host, driven through its standard handles.
+"""zanvor.exe run, the stand-in host, driven through its standard handles.
 
 Output of the host, as parsed here: stdout lines are `?` output, DO lines
 ("DO name([json args])") and MESSAGEBOX lines ("MESSAGEBOX {json}"); stderr
@@ -32,14 +32,14 @@ def _calls(lines, name):
 
 
 class Host:
-    """One zanvor.exe reading its script from a pipe, on a given machine
-    (anything with popen(args), which starts a Wine program there)."""
+    """One "zanvor.exe run" reading its script from a pipe, on a given
+    machine (anything with popen(args), which starts a Wine program there)."""
 
     _markers = itertools.count(1)
 
     def __init__(self, machine, library=None, network=None, extra_args=()):
         self.machine = machine
-        args = [HOST_EXE]
+        args = [HOST_EXE, "run"]
         if network:
             args += ["--network", network]
         args += list(extra_args) + ["-"]

@@ -10,6 +10,7 @@ from .host import Host
 from .lines import kill_process
 from .prefix import Prefix
 from .relay import ZANVOR_UDP_PORT, Relay, free_udp_port
+from .tool import Tool
 
 _RELAY_NETWORK = object()
 
@@ -46,6 +47,7 @@ class Machine:
                                 namespace=self.namespace).ensure() for i in range(sessions)]
         self.prefix = self.prefixes[0]
         self.hosts = []
+        self.tools = []
         self.keepers = []
         self._relay = None
         self.port = None
@@ -111,9 +113,21 @@ class Machine:
         """Whether a socket of this machine's namespace holds UDP `port`."""
         return self.namespace.udp_port_bound(port)
 
+    def tool(self, args, session=0):
+        """zanvor.exe with a verb and its arguments, running on this
+        machine (ended with the machine)."""
+        t = Tool(self.prefixes[session].popen([HOST_EXE] + list(args)), "zanvor.exe")
+        self.tools.append(t)
+        return t
+
     def run_host(self, args, stdin_text=None, timeout=DEFAULT_TIMEOUT):
-        """Runs zanvor.exe once with arguments; returns (exit code, stdout
-        lines, stderr lines)."""
+        """Runs "zanvor.exe run" once with arguments; returns (exit code,
+        stdout lines, stderr lines)."""
+        return self.run_tool(["run"] + list(args), stdin_text, timeout)
+
+    def run_tool(self, args, stdin_text=None, timeout=DEFAULT_TIMEOUT):
+        """Runs zanvor.exe once with a verb and its arguments; returns (exit
+        code, stdout lines, stderr lines)."""
         result = subprocess.run(self.prefix.inside(["wine", HOST_EXE] + list(args)),
                                 env=self.prefix.env(),
                                 input=(stdin_text or "").encode("latin-1"),
@@ -126,10 +140,11 @@ class Machine:
     def stop(self):
         """Ends every process of the machine, its wineservers and its place
         on the LAN."""
-        for h in self.hosts:
+        for h in self.hosts + self.tools:
             if h.process.poll() is None:
                 h.kill()
         self.hosts = []
+        self.tools = []
         if self._relay is not None:
             self._relay.stop()
             self._relay = None

@@ -1,0 +1,128 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zanvor {
+namespace {
+
+const ToolCapabilities kWindows{true};
+const ToolCapabilities kNative{false};
+
+Invocation Parse(const std::vector<std::string>& args, const ToolCapabilities& caps = kWindows) {
+  Invocation invocation;
+  std::string error;
+  EXPECT_TRUE(ParseCommandLine(args, caps, &invocation, &error)) << error;
+  return invocation;
+}
+
+std::string UsageError(const std::vector<std::string>& args,
+                       const ToolCapabilities& caps = kWindows) {
+  Invocation invocation;
+  std::string error;
+  EXPECT_FALSE(ParseCommandLine(args, caps, &invocation, &error));
+  EXPECT_FALSE(error.empty());
+  return error;
+}
+
+TEST(CommandLineTest, VerbsTakeTheirOptionsAnywhereAmongTheirArguments) {
+  const Invocation post = Parse({"post", "orders", "--local", "-", "--lines", "--json", "--timeout",
+                                 "1.5", "--library", "x.fll", "--network", "local"});
+  EXPECT_EQ(post.verb, Verb::kPost);
+  EXPECT_TRUE(post.options.local && post.options.lines && post.options.json);
+  EXPECT_TRUE(post.options.messageFromInput);
+  EXPECT_EQ(post.options.name, "orders");
+  EXPECT_EQ(post.options.timeoutSeconds, 1.5);
+  EXPECT_EQ(post.options.library, "x.fll");
+  EXPECT_EQ(post.options.network, "local");
+
+  const Invocation listen = Parse({"listen", "a", "--count", "3", "b", "a", "--timeout", "2"});
+  EXPECT_EQ(listen.verb, Verb::kListen);
+  EXPECT_EQ(listen.options.names, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(listen.options.count, 3u);
+  EXPECT_EQ(listen.options.timeoutSeconds, 2);
+
+  // "--" ends the options: a message may look like one.
+  const Invocation dashed = Parse({"post", "--", "temperature", "-5"});
+  EXPECT_EQ(dashed.options.message, "-5");
+  EXPECT_FALSE(dashed.options.messageFromInput);
+
+  EXPECT_TRUE(Parse({"status", "--json"}).options.json);
+  EXPECT_EQ(Parse({"doctor", "--timeout", "9"}).options.timeoutSeconds, 9);
+}
+
+TEST(CommandLineTest, WithoutAVerbTheArgumentsAreRuns) {
+  const Invocation script = Parse({"--library", "zanvor.fll", "Z:\\tmp\\script.prg"});
+  EXPECT_EQ(script.verb, Verb::kRun);
+  EXPECT_EQ(script.run.library, "zanvor.fll");
+  EXPECT_EQ(script.run.script, "Z:\\tmp\\script.prg");
+  EXPECT_EQ(Parse({"--network", "relay:4000", "-"}).run.network, "relay:4000");
+  EXPECT_TRUE(Parse({"--network", "off", "-"}).run.networkGiven);
+  EXPECT_EQ(Parse({}).verb, Verb::kRun);  // a script from standard input
+  EXPECT_EQ(Parse({"run", "--table", "zanvor.fll"}).run.table, "zanvor.fll");
+  // The host's answer to an option it does not know, kept word for word.
+  EXPECT_EQ(UsageError({"--bogus"}), "unknown option --bogus (see zanvor run --help)");
+  // A bare word is a mistyped command, not a script.
+  EXPECT_EQ(UsageError({"psot", "a", "b"}),
+            "unknown command \"psot\" (run, post, listen, status or doctor; see zanvor --help)");
+}
+
+TEST(CommandLineTest, UsageErrorsSayWhatWasWrongAndWhereToLook) {
+  EXPECT_EQ(UsageError({"post", "orders"}),
+            "post needs NAME and MESSAGE (MESSAGE - reads standard input) (see zanvor post "
+            "--help)");
+  EXPECT_NE(UsageError({"post", "a", "b", "c"}).find("quote a message"), std::string::npos);
+  EXPECT_EQ(UsageError({"post", "a", "b", "--lines"}),
+            "--lines needs MESSAGE - (standard input) (see zanvor post --help)");
+  EXPECT_EQ(UsageError({"listen"}), "listen needs at least one NAME (see zanvor listen --help)");
+  EXPECT_EQ(UsageError({"listen", "a", "--count", "0"}),
+            "--count takes a whole number above 0, not \"0\" (see zanvor listen --help)");
+  EXPECT_EQ(UsageError({"listen", "a", "--timeout", "soon"}),
+            "--timeout takes a number of seconds above 0, not \"soon\" (see zanvor listen --help)");
+  EXPECT_EQ(UsageError({"listen", "a", "--timeout"}),
+            "--timeout needs a value (see zanvor listen --help)");
+  EXPECT_EQ(UsageError({"status", "--local"}),
+            "unknown option --local for status (see zanvor status --help)");
+  EXPECT_EQ(UsageError({"doctor", "now"}),
+            "doctor takes no arguments, not \"now\" (see zanvor doctor --help)");
+  EXPECT_EQ(UsageError({"run", "a.prg", "b.prg"}),
+            "only one script may be given (see zanvor run --help)");
+}
+
+TEST(CommandLineTest, TheNativeBuildHasTheNetworkVerbsOnly) {
+  EXPECT_EQ(Parse({"post", "a", "b"}, kNative).verb, Verb::kPost);
+  EXPECT_EQ(Parse({"listen", "a", "--timeout", "1"}, kNative).options.timeoutSeconds, 1);
+  for (const char* verb : {"status", "doctor", "run"}) {
+    EXPECT_NE(UsageError({verb}, kNative).find("needs the Windows build"), std::string::npos);
+  }
+  EXPECT_NE(UsageError({"post", "--local", "a", "b"}, kNative).find("needs the Windows build"),
+            std::string::npos);
+  EXPECT_EQ(UsageError({"post", "--library", "x", "a", "b"}, kNative),
+            "unknown option --library for post (see zanvor post --help)");
+  EXPECT_NE(UsageError({"script.prg"}, kNative).find("unknown command"), std::string::npos);
+  EXPECT_NE(UsageError({}, kNative).find("a command is needed"), std::string::npos);
+}
+
+TEST(CommandLineTest, EveryVerbAndTheToolHaveHelp) {
+  for (const ToolCapabilities& caps : {kWindows, kNative}) {
+    EXPECT_TRUE(Parse({"--help"}, caps).help);
+    EXPECT_EQ(UsageText(Verb::kNone, caps).rfind("Usage: zanvor COMMAND", 0), 0u);
+    for (const char* verb : {"post", "listen"}) {
+      const Invocation help = Parse({verb, "-h"}, caps);
+      EXPECT_TRUE(help.help);
+      EXPECT_EQ(UsageText(help.verb, caps).rfind(std::string("Usage: zanvor ") + verb, 0), 0u);
+    }
+  }
+  for (const char* verb : {"run", "status", "doctor"}) {
+    const Invocation help = Parse({verb, "--help"});
+    EXPECT_EQ(UsageText(help.verb, kWindows).rfind(std::string("Usage: zanvor ") + verb, 0), 0u);
+  }
+  // Only the Windows build offers what needs an instance.
+  EXPECT_NE(UsageText(Verb::kPost, kWindows).find("--local"), std::string::npos);
+  EXPECT_EQ(UsageText(Verb::kPost, kNative).find("--local"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zanvor

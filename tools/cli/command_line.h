@@ -1,0 +1,81 @@
+// The zanvor tool's command line: a command (verb) first, then its options
+// and arguments in any order; "--" ends the options, so that a message may
+// start with "-". Without a verb the arguments are run's, as the stand-in
+// host took them before it became one verb of the tool.
+//
+// Exit codes, on every platform: kExitSuccess, kExitFailure (the operation
+// failed), kExitUsage (the command line was wrong; nothing was done).
+#ifndef ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
+#define ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zanvor {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+enum class Verb { kNone, kRun, kPost, kListen, kStatus, kDoctor };
+
+// What this build can do. The Windows build is an instance of the library
+// and has every verb; the native build speaks the UDP path alone, so it
+// posts to every machine and listens, and nothing else.
+struct ToolCapabilities {
+  bool instance = false;
+};
+
+// The stand-in FoxPro host's options (zanvor run).
+struct RunOptions {
+  std::string table;    // --table FILE: print its function table and exit
+  std::string library;  // --library FILE: load it first
+  std::string network;  // --network MODE
+  bool networkGiven = false;
+  std::string script;  // "" or "-": standard input
+};
+
+// The options of post, listen, status and doctor; each verb reads its own.
+struct VerbOptions {
+  bool json = false;
+  std::string library;  // "": zanvor.fll beside the tool
+  std::string network;  // the stand-in host's network emulation
+  bool networkGiven = false;
+  double timeoutSeconds = -1;  // < 0: not given
+  // post
+  bool local = false;
+  bool lines = false;
+  std::string name;
+  std::string message;
+  bool messageFromInput = false;  // MESSAGE "-"
+  // listen
+  std::vector<std::string> names;  // in the order given, each once
+  uint64_t count = 0;              // 0: no limit
+};
+
+struct Invocation {
+  Verb verb = Verb::kNone;
+  bool help = false;  // print UsageText(verb) and exit with kExitSuccess
+  RunOptions run;
+  VerbOptions options;
+};
+
+// Fills *out from the arguments after the program name. On a usage error
+// returns false with *error: one line that says what was wrong and where to
+// look, without the "zanvor: " every error line starts with.
+bool ParseCommandLine(const std::vector<std::string>& args, const ToolCapabilities& capabilities,
+                      Invocation* out, std::string* error);
+
+// --help of the tool (kNone) or of one verb, for this build.
+std::string UsageText(Verb verb, const ToolCapabilities& capabilities);
+
+const char* VerbName(Verb verb);
+
+// The defaults of --timeout, in seconds.
+constexpr double kDefaultServerWaitSeconds = 5;  // post --local, doctor's checks
+constexpr double kDefaultStatusWaitSeconds = 3;  // status: the server's answers
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_CLI_COMMAND_LINE_H_

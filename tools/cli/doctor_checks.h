@@ -1,0 +1,97 @@
+// zanvor doctor's verdicts: for each check what was found and the one
+// command or setting that fixes it, judged here from what the Windows side
+// collected (registry values, firewall rule texts, delivery results), so
+// that every verdict is tested natively.
+#ifndef ZANVOR_TOOLS_CLI_DOCTOR_CHECKS_H_
+#define ZANVOR_TOOLS_CLI_DOCTOR_CHECKS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/status_view.h"
+
+namespace zanvor {
+
+constexpr char kFirewallFix[] =
+    "netsh advfirewall firewall add rule name=\"Zanvor\" dir=in action=allow protocol=UDP "
+    "localport=38217";
+// The two policies "Enable remote mailslots" (Lanman Workstation for
+// sending, Lanman Server for receiving) as registry values.
+constexpr char kSenderPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\NetworkProvider";
+constexpr char kReceiverPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\Bowser";
+constexpr char kMailslotPolicyValue[] = "EnableMailslots";
+
+enum class Verdict { kOk, kWarn, kFail };
+
+struct CheckResult {
+  std::string check;  // a short name: "local post", "firewall", ...
+  Verdict verdict = Verdict::kOk;
+  std::string found;
+  std::string fix;  // "" when nothing needs fixing
+};
+
+// Plain: "ok    check: found", then "      fix: ..." when there is a fix.
+std::vector<std::string> CheckLines(const CheckResult& result);
+std::string CheckJson(const CheckResult& result);
+// kExitFailure when a check failed; warnings do not fail.
+int DoctorExitCode(const std::vector<CheckResult>& results);
+
+// A post that was to arrive at this machine's server instance and come back
+// to the doctor's own handler.
+struct Delivery {
+  bool sent = true;       // false: the path refused the datagram
+  std::string sendError;  // why not, when !sent
+  bool delivered = false;
+  double milliseconds = 0;    // when delivered
+  double timeoutSeconds = 0;  // how long it was waited for
+};
+
+// Where the server instance stands, for the texts of the delivery checks.
+struct ServerFacts {
+  bool ownInstance = false;  // no server ran: the doctor's instance took the role
+  uint32_t window = 0;
+  uint32_t process = 0;
+  std::string udpSocket;  // the server's report, "" when not reported
+};
+
+CheckResult LocalPostCheck(const Delivery& delivery, const ServerFacts& server);
+CheckResult MailslotPathCheck(const Delivery& delivery, const MailslotOpenResult& open);
+// target: the address the datagram went to; adapter: "a.b.c.d/n" for a
+// broadcast target, "" for the loopback address.
+CheckResult UdpPathCheck(const Delivery& delivery, uint32_t target, const std::string& adapter,
+                         const ServerFacts& server);
+
+// One firewall rule as Windows keeps it in the registry
+// ("v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|LPort=38217|Name=Zanvor|").
+struct FirewallRule {
+  std::string name;
+  std::string app;  // "" for every program
+  bool allow = false;
+  bool active = false;
+  bool inbound = false;
+  int protocol = -1;               // -1: any protocol
+  std::vector<std::string> ports;  // LPort entries; empty: any port
+};
+bool ParseFirewallRule(const std::string& text, FirewallRule* rule);
+// Active, allowing, inbound, for UDP (or any protocol), for `port`.
+bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port);
+
+struct FirewallState {
+  bool settingsFound = false;           // any profile's settings were found
+  std::vector<std::string> profilesOn;  // "Domain", "Private", "Public"
+  std::vector<std::string> ruleTexts;   // every rule, local and by policy
+};
+CheckResult FirewallCheck(const FirewallState& state);
+
+// A policy value: absent, or its DWORD.
+struct PolicyValue {
+  bool present = false;
+  uint32_t value = 0;
+};
+CheckResult MailslotPolicyCheck(const PolicyValue& sender, const PolicyValue& receiver,
+                                const MailslotOpenResult& open);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_CLI_DOCTOR_CHECKS_H_

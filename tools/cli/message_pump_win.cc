@@ -1,0 +1,55 @@
+#include "cli/message_pump_win.h"
+
+#include <atomic>
+
+#include "common/counter_clock.h"
+#include "stand_in_host/main_window_win.h"
+
+namespace zanvor {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+DWORD g_mainThread = 0;
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  g_interrupted = true;
+  // Wakes MsgWaitForMultipleObjectsEx; the null message does nothing else.
+  PostThreadMessageA(g_mainThread, WM_NULL, 0, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+  g_mainThread = GetCurrentThreadId();
+  SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
+}
+
+bool Interrupted() { return g_interrupted; }
+
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  for (;;) {
+    // WM_QUIT is no quit signal here: nobody posts one to the tool.
+    PumpMessages();
+    if (done()) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline || Interrupted()) return false;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+  }
+}
+
+double MonotonicMilliseconds() { return static_cast<double>(CounterMicroseconds()) / 1000.0; }
+
+int64_t UnixMilliseconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  // FILETIME counts 100 ns steps from 1601-01-01.
+  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000ull;
+  return static_cast<int64_t>((ticks - kTicksFrom1601To1970) / 10000);
+}
+
+}  // namespace zanvor

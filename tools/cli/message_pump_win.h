@@ -1,0 +1,30 @@
+// The tool's waits: every wait pumps the thread's messages, since the
+// answers it waits for (ServerReply, status answers, the library's own
+// deliveries) arrive as posted window messages, and a Ctrl+C ends them.
+#ifndef ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
+#define ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+
+namespace zanvor {
+
+// From here on a Ctrl+C (or Ctrl+Break, or closing the console) only marks
+// the interruption and wakes the main thread's waits; the verb then ends
+// the way it ends normally.
+void CatchInterrupts();
+bool Interrupted();
+
+// Pumps the thread's messages until done() holds, the time is up or an
+// interruption came. Returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
+
+// Milliseconds of a clock that never steps back, and since 1970 UTC.
+double MonotonicMilliseconds();
+int64_t UnixMilliseconds();
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_

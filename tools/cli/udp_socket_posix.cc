@@ -1,0 +1,125 @@
+#include "cli/udp_socket_posix.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "contract/network.h"
+
+namespace zanvor {
+namespace {
+
+constexpr int kReceiveBufferBytes = 1 << 20;  // as the server instance asks for
+
+sockaddr_in Ipv4(uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(address);
+  return to;
+}
+
+uint8_t PrefixLength(uint32_t mask) {
+  uint8_t length = 0;
+  while (length < 32 && (mask & (0x80000000u >> length)) != 0) ++length;
+  return length;
+}
+
+std::string ErrnoText(const char* call, int error) {
+  return std::string(call) + " failed: " + std::strerror(error);
+}
+
+}  // namespace
+
+std::vector<AdapterAddress> UpIpv4Adapters() {
+  std::vector<AdapterAddress> result;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return result;
+  for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+    if ((a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    const uint32_t address =
+        ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+    const uint32_t mask =
+        a->ifa_netmask == nullptr
+            ? 0xFFFFFFFFu
+            : ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
+    result.push_back({address, PrefixLength(mask)});
+  }
+  freeifaddrs(list);
+  return result;
+}
+
+bool SendToEveryTarget(const std::vector<uint8_t>& datagram, std::string* error) {
+  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  if (!socket) {
+    *error = ErrnoText("socket", errno);
+    return false;
+  }
+  const int on = 1;
+  setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  bool sent = false;
+  for (const uint32_t target : BroadcastTargets(UpIpv4Adapters())) {
+    const sockaddr_in to = Ipv4(target, kUdpPort);
+    const ssize_t n = sendto(socket.get(), datagram.data(), datagram.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (n == static_cast<ssize_t>(datagram.size())) {
+      sent = true;
+    } else {
+      *error = ErrnoText("sendto", errno);
+    }
+  }
+  return sent;
+}
+
+UniqueFd OpenListeningSocket(std::string* error) {
+  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  if (!socket) {
+    *error = ErrnoText("socket", errno);
+    return UniqueFd();
+  }
+  const int on = 1;
+  setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const int bufferBytes = kReceiveBufferBytes;
+  setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+  const sockaddr_in any = Ipv4(INADDR_ANY, kUdpPort);
+  if (bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+    *error = "cannot bind UDP port " + std::to_string(kUdpPort) + ": " + std::strerror(errno);
+    return UniqueFd();
+  }
+  return socket;
+}
+
+void MakePacketId(uint8_t id[kPacketIdSize]) {
+  static uint32_t counter = 0;
+  if (getrandom(id, kPacketIdSize, 0) == kPacketIdSize) {
+    for (int i = 0; i < kPacketIdSize; ++i) {
+      if (id[i] != 0) return;
+    }
+  }
+  // The all-zero id counts as seen in a fresh duplicate filter.
+  FallbackPacketId(TickCount(), static_cast<uint32_t>(getpid()), ++counter, id);
+}
+
+uint32_t TickCount() { return static_cast<uint32_t>(MonotonicMilliseconds()); }
+
+int64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int64_t UnixMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace zanvor

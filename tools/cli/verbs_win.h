@@ -1,0 +1,20 @@
+// post, listen, status and doctor on Windows: the tool as an instance of
+// zanvor.fll (post, listen, doctor) and as a prober of the machine's
+// instances (status, and the doctor's look at the server).
+#ifndef ZANVOR_TOOLS_CLI_VERBS_WIN_H_
+#define ZANVOR_TOOLS_CLI_VERBS_WIN_H_
+
+#include "cli/command_line.h"
+#include "cli/text_output.h"
+
+namespace zanvor {
+
+// Each returns the exit code.
+int RunPostVerb(const VerbOptions& options, ToolOutput& out);
+int RunListenVerb(const VerbOptions& options, ToolOutput& out);
+int RunStatusVerb(const VerbOptions& options, ToolOutput& out);
+int RunDoctorVerb(const VerbOptions& options, ToolOutput& out);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_CLI_VERBS_WIN_H_
