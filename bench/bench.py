@@ -370,8 +370,10 @@ def intake_of(calls, count, by_ticks):
             order.append(seq)
             received.append(when)
     distinct = len(order)
-    span = (received[-1] - received[0]) if distinct > 1 else 0
-    batches = [1] if distinct else []
+    if distinct == 0:
+        raise wd.HarnessError("the server's handler never ran")
+    span = received[-1] - received[0]
+    batches = [1]
     for before, after in zip(received, received[1:]):
         if after - before > TICK_US // 2:
             batches.append(1)
@@ -382,7 +384,7 @@ def intake_of(calls, count, by_ticks):
     return {"distinct": distinct, "doubles": len(calls) - distinct,
             "lost": count - distinct, "span": span, "rate": rate,
             "in_order": order == list(range(1, distinct + 1)),
-            "batches": len(batches), "largest": max(batches) if batches else 0}
+            "batches": len(batches), "largest": max(batches)}
 
 
 def say_intake(label, r, count):
@@ -412,7 +414,8 @@ def mailslot_intake(copies):
              (first_blocked, flood.value(out, "slowest_write_us") / 1000)
              if first_blocked else "no write waited"))
         say_intake("server  ", r, FLOOD_DATAGRAMS)
-        say("            %d ticks, largest batch %d messages (%d datagrams)" %
+        say("            %d batches of handler runs (a gap of half a tick or more between "
+            "two), largest %d messages (%d datagrams)" %
             (r["batches"], r["largest"], r["largest"] * copies))
         return r
     finally:
