@@ -28,9 +28,12 @@ LibraryProcess::~LibraryProcess() {
 
 void LibraryProcess::Init() { JoinMachine(state, udpReceiver, protocol, &InstanceWindowProc); }
 
-void LibraryProcess::Exit() { LeaveMachine(state, mailslotServer, udpReceiver, protocol); }
+void LibraryProcess::Exit() {
+  LeaveMachine(state, mailslotServer, udpReceiver, protocol);
+  udpSender.Close();
+}
 
-void LibraryProcess::Post(HostCall& call) { PostToNetwork(call, packetIds); }
+void LibraryProcess::Post(HostCall& call) { PostToNetwork(call, packetIds, udpSender); }
 
 void LibraryProcess::PostLocal(HostCall& call) { PostLocalCommand(call, protocol, IsLeadByte); }
 

@@ -49,6 +49,9 @@ class LibraryProcess {
   WinInstanceEnv env;
   InstanceProtocol protocol;
   PacketIdSource packetIds;
+  // ZANVOR's UDP socket and broadcast targets, kept from the first post to
+  // the unload.
+  UdpSender udpSender;
 
  private:
   LibraryProcess* previous_;
