@@ -63,6 +63,11 @@ TEST(StatusViewTest, NoServerAndAServerThatDoesNotReport) {
   EXPECT_EQ(lines[2], "adapter           none is up: posts reach this machine alone");
   EXPECT_EQ(StatusJson(none).rfind("{\"server\": null, \"absent\": \"no instance\"", 0), 0u);
 
+  MachinePicture fresh = ServerPicture();
+  fresh.report.ringNext = 0;  // a section nothing was stored in yet
+  EXPECT_EQ(StatusLines(fresh)[2],
+            "message ring      next position 4 of 16384 (nothing stored yet)");
+
   MachinePicture silent = ServerPicture();
   silent.reportRead = false;
   silent.waitSeconds = 3;

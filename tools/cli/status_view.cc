@@ -3,6 +3,7 @@
 #include "cli/text_output.h"
 #include "contract/machine_objects.h"
 #include "contract/network.h"
+#include "registry/ring_layout.h"
 #include "stand_in_host/json_text.h"
 
 namespace zanvor {
@@ -87,8 +88,14 @@ std::vector<std::string> StatusLines(const MachinePicture& picture) {
       lines.push_back(Labelled(
           "subscriptions", Plural(r.tableNames, "name, ", "names, ") +
                                Plural(r.tableEntries, "subscriber entry", "subscriber entries")));
-      lines.push_back(Labelled("message ring", "next position " + std::to_string(r.ringNext) +
-                                                   " of " + std::to_string(kSectionSize)));
+      // A fresh section's header holds 0, which the ring reads as its first
+      // record.
+      lines.push_back(
+          Labelled("message ring", r.ringNext == 0
+                                       ? "next position " + std::to_string(kFirstRecord) + " of " +
+                                             std::to_string(kSectionSize) + " (nothing stored yet)"
+                                       : "next position " + std::to_string(r.ringNext) + " of " +
+                                             std::to_string(kSectionSize)));
     }
   } else {
     lines.push_back(Labelled("server instance", ServerAbsence(picture)));
