@@ -13,6 +13,7 @@
 #include "commands/arg_checks.h"
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
+#include "stand_in_host/json_text.h"
 #include "stand_in_host/lexer.h"
 #include "stand_in_host/line_source_win.h"
 #include "stand_in_host/main_window_win.h"
@@ -126,7 +127,7 @@ int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
     const DWORD wait = TimeoutMilliseconds(options, kDefaultServerWaitSeconds);
     const HWND server = session.probe->FindServer(wait);
     if (server == nullptr) {
-      out.Err("zanvor: no server instance answered within " + std::to_string(wait / 1000) +
+      out.Err("zanvor: no server instance answered within " + FormatNumber(wait / 1000.0) +
               " s, so the post reached nobody; zanvor status shows the machine's instances");
       code = kExitFailure;
     } else if (server == session.instance->window()) {

@@ -5,6 +5,8 @@
    subscriber's handler runs in its own process.
 3. An emulated network of two machines (two Wine prefixes joined by loopback
    relays): one ZANVOR on the first machine runs the handlers on both.
+4. Windows 11 24H2 (remote mailslots off): the post goes over UDP.
+5. The zanvor tool on such a machine: status, listen, post and doctor.
 """
 
 import sys
@@ -130,6 +132,39 @@ def remote_mailslots_off():
     say()
 
 
+def run_tool(machine, *args):
+    """Runs one zanvor.exe command on the machine and shows it as typed."""
+    say("  $ zanvor %s" % " ".join(('"%s"' % a) if " " in a else a for a in args))
+    code, out, err = machine.run_tool(list(args))
+    for line in out + err:
+        say("  " + line)
+    return code
+
+
+def the_tool():
+    say("== The zanvor tool beside a FoxPro program, remote mailslots off")
+    machine = wd.Machine("demo-tool", remote_off=True)
+    try:
+        host = Shown("host A", machine.host(wd.FLL))
+        host.run('=SUBSCRIBE("orders", "DO OnOrder WITH <Msg>")')
+        run_tool(machine, "status", "--network", "remote-off")
+        say("  $ zanvor listen orders --count 2")
+        listener = machine.tool(["listen", "orders", "--count", "2"])
+        say("  " + listener.wait_listening())
+        host.run('=ZANVOR_LOCAL("orders", \'order 46 "rush"\' + CHR(13) + CHR(10) + \'2 boxes\')')
+        run_tool(machine, "post", "--local", "orders", "order 47")
+        code = listener.finish()
+        for line in listener.output() + listener.error_lines()[1:]:
+            say("  " + line)
+        host.wait_for_call("OnOrder", 2)
+        if code != 0:
+            raise SystemExit("demo: zanvor listen failed\n" + listener.describe())
+        run_tool(machine, "doctor", "--network", "remote-off")
+    finally:
+        machine.stop()
+    say()
+
+
 def main():
     say("zanvor.fll: %s" % wd.FLL)
     say("zanvor.exe: %s" % wd.HOST_EXE)
@@ -138,6 +173,7 @@ def main():
     one_machine()
     two_machines()
     remote_mailslots_off()
+    the_tool()
     say("demo: done")
 
 
