@@ -28,7 +28,7 @@ void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
                   InstanceProtocol& protocol);
 
 // ZANVOR(name, message).
-void PostToNetwork(HostCall& call, PacketIdSource& packetIds);
+void PostToNetwork(HostCall& call, PacketIdSource& packetIds, UdpSender& udp);
 
 // The subclassed main window's procedure: every InstanceMessage and every
 // UDP notification is handled here and never passed on; everything else goes

@@ -27,7 +27,7 @@ void RaiseSendError(HostCall& call, DWORD error) {
 // which works where remote mailslots are switched off (error 3025). The post
 // succeeds when either path sent it; only when neither did, the mailslot's
 // error is raised, as it always was.
-void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
+void PostToNetwork(HostCall& call, PacketIdSource& packetIds, UdpSender& udp) {
   const std::string text = CheckedPostText(call, IsLeadByte);
   uint8_t packet[kPacketBufferSize];
   uint8_t id[kPacketIdSize];
@@ -51,7 +51,7 @@ void PostToNetwork(HostCall& call, PacketIdSource& packetIds) {
       mailslotSent = true;
     }
   }
-  const bool udpSent = SendOverUdp(packet, size);
+  const bool udpSent = udp.Send(packet, size);
   if (!mailslotSent && !udpSent) RaiseSendError(call, mailslotError);  // ends the call
 }
 

@@ -24,4 +24,13 @@ std::vector<uint32_t> BroadcastTargets(const std::vector<AdapterAddress>& addres
   return targets;
 }
 
+const std::vector<uint32_t>& BroadcastTargetCache::Targets(uint32_t nowMs, Lister list) {
+  if (!listed_ || nowMs - listedAtMs_ >= kTargetsLifetimeMs) {
+    targets_ = BroadcastTargets(list());
+    listedAtMs_ = nowMs;
+    listed_ = true;
+  }
+  return targets_;
+}
+
 }  // namespace zanvor

@@ -27,6 +27,25 @@ uint32_t SubnetBroadcast(uint32_t address, uint8_t prefixLength);
 // kLoopbackAddress. Loopback addresses (127/8) give no broadcast target.
 std::vector<uint32_t> BroadcastTargets(const std::vector<AdapterAddress>& addresses);
 
+// The targets of the last listing, listed again once kTargetsLifetimeMs have
+// passed or after Forget: listing the adapters takes milliseconds (far more
+// than the send), and adapters change rarely.
+class BroadcastTargetCache {
+ public:
+  static constexpr uint32_t kTargetsLifetimeMs = 2000;
+  using Lister = std::vector<AdapterAddress> (*)();
+
+  // `nowMs` is a millisecond tick count that may wrap.
+  const std::vector<uint32_t>& Targets(uint32_t nowMs, Lister list);
+  // The next Targets lists again (a send found no target that took it).
+  void Forget() { listed_ = false; }
+
+ private:
+  std::vector<uint32_t> targets_;
+  uint32_t listedAtMs_ = 0;
+  bool listed_ = false;
+};
+
 }  // namespace zanvor
 
 #endif  // ZANVOR_MESSAGING_BROADCAST_TARGETS_H_

@@ -35,25 +35,48 @@ std::vector<AdapterAddress> UpAdapterAddresses() {
   return result;
 }
 
-bool SendOverUdp(const uint8_t* packet, uint32_t size) {
-  WinsockSession session;
-  if (!session.ok()) return false;
+bool UdpSender::Open() {
+  if (socket_) return true;
+  if (!session_) {
+    auto session = std::make_unique<WinsockSession>();
+    if (!session->ok()) return false;
+    session_ = std::move(session);
+  }
   UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   if (!socket) return false;
   const BOOL on = TRUE;
   setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
+  socket_ = std::move(socket);
+  return true;
+}
+
+bool UdpSender::Send(const uint8_t* packet, uint32_t size) {
+  if (!Open()) return false;
   bool sent = false;
-  for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
+  for (const uint32_t target : targets_.Targets(GetTickCount(), &UpAdapterAddresses)) {
     const sockaddr_in to = Ipv4Address(target, kUdpPort);
     const int n =
-        sendto(socket.get(), reinterpret_cast<const char*>(packet), static_cast<int>(size), 0,
+        sendto(socket_.get(), reinterpret_cast<const char*>(packet), static_cast<int>(size), 0,
                reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n == static_cast<int>(size)) sent = true;
+  }
+  if (!sent) {
+    // Start afresh on the next post: the adapters or the socket may have
+    // gone (a network change, a Winsock reset).
+    targets_.Forget();
+    socket_.reset();
   }
   return sent;
 }
 
+void UdpSender::Close() {
+  socket_.reset();
+  session_.reset();
+  targets_.Forget();
+}
+
 void UdpReceiver::ReportOpenFailure(int error) {
+  lastOpenError_ = error;
   if (!reportOpenErrors_) return;
   reportOpenErrors_ = false;
   char text[96];
@@ -94,10 +117,17 @@ bool UdpReceiver::Open() {
     return false;
   }
   socket_ = std::move(socket);
+  lastOpenError_ = 0;
   return true;
 }
 
 void UdpReceiver::Close() { socket_.reset(); }
+
+std::string UdpReceiver::Describe() const {
+  if (socket_) return "open";
+  if (lastOpenError_ != 0) return "error " + std::to_string(lastOpenError_);
+  return "closed";
+}
 
 void UdpReceiver::OnNotify(LPARAM lParam) noexcept {
   try {
@@ -109,9 +139,14 @@ void UdpReceiver::OnNotify(LPARAM lParam) noexcept {
         // A datagram larger than the buffer is cut and reported; it is of
         // no size we accept, so it is simply dropped. Anything else
         // (WSAEWOULDBLOCK: nothing left) ends this notification.
-        if (WSAGetLastError() == WSAEMSGSIZE) continue;
+        if (WSAGetLastError() == WSAEMSGSIZE) {
+          ++state_.counters.udpDatagrams;
+          ++state_.counters.bad;
+          continue;
+        }
         return;
       }
+      ++state_.counters.udpDatagrams;
       ReceiveDatagram(buffer, static_cast<uint32_t>(n), sink_, state_);
       // The sink may have run a host command that pumped messages and
       // ended the role (ZANVOR_EXIT from a handler): stop reading then.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/unique_socket_win.h"
@@ -20,11 +21,29 @@ namespace zanvor {
 // loopback adapters (empty when they cannot be listed).
 std::vector<AdapterAddress> UpAdapterAddresses();
 
-// Sends `packet` once to kUdpPort of every BroadcastTargets address, through
-// a socket opened and closed within the call. True when at least one target
-// took the datagram. (A failure raises the mailslot path's error, so the
-// Winsock one is not kept.)
-bool SendOverUdp(const uint8_t* packet, uint32_t size);
+// The sending half: one socket for the load, opened by the first post and
+// closed by ZANVOR_EXIT, and the adapters' broadcast targets, listed again
+// every two seconds.
+class UdpSender {
+ public:
+  UdpSender() = default;
+  UdpSender(const UdpSender&) = delete;
+  UdpSender& operator=(const UdpSender&) = delete;
+
+  // Sends `packet` once to kUdpPort of every target. True when at least one
+  // target took the datagram. (A failure raises the mailslot path's error,
+  // so the Winsock one is not kept.)
+  bool Send(const uint8_t* packet, uint32_t size);
+  void Close();
+
+ private:
+  bool Open();
+
+  BroadcastTargetCache targets_;
+  // The session outlives the socket: members are destroyed in reverse.
+  std::unique_ptr<WinsockSession> session_;
+  UniqueSocket socket_;
+};
 
 constexpr int kUdpReceiveBufferBytes = 1 << 20;  // a burst of several hundred datagrams
 
@@ -54,6 +73,8 @@ class UdpReceiver {
   bool Open();
   void Close();
   bool IsOpen() const { return socket_.valid(); }
+  // "open", "closed", or "error N" after a failed Open: for the status text.
+  std::string Describe() const;
 
   // One notification. Never throws: it runs inside the host's message loop.
   void OnNotify(LPARAM lParam) noexcept;
@@ -66,6 +87,7 @@ class UdpReceiver {
   HWND window_ = nullptr;
   UINT message_ = 0;
   bool reportOpenErrors_ = true;
+  int lastOpenError_ = 0;  // of the last failed Open, 0 after a good one
   // The session outlives the socket: members are destroyed in reverse.
   std::unique_ptr<WinsockSession> session_;
   UniqueSocket socket_;

@@ -21,5 +21,25 @@ TEST(BroadcastTargetsTest, OneSubnetBroadcastPerAdapterAddressThenLoopback) {
   EXPECT_EQ(BroadcastTargets({}), std::vector<uint32_t>{kLoopbackAddress});
 }
 
+int listings = 0;
+std::vector<AdapterAddress> OneAdapter() {
+  ++listings;
+  return {{Ip(10, 0, 0, 5), 24}};
+}
+
+TEST(BroadcastTargetsTest, TheCacheListsAgainAfterItsLifetimeOrWhenForgotten) {
+  BroadcastTargetCache cache;
+  const uint32_t start = 0xFFFFFF00u;  // the tick count wraps in between
+  EXPECT_EQ(cache.Targets(start, &OneAdapter),
+            (std::vector<uint32_t>{Ip(10, 0, 0, 255), kLoopbackAddress}));
+  cache.Targets(start + BroadcastTargetCache::kTargetsLifetimeMs - 1, &OneAdapter);
+  EXPECT_EQ(listings, 1);
+  cache.Targets(start + BroadcastTargetCache::kTargetsLifetimeMs, &OneAdapter);
+  EXPECT_EQ(listings, 2);
+  cache.Forget();
+  cache.Targets(start + BroadcastTargetCache::kTargetsLifetimeMs, &OneAdapter);
+  EXPECT_EQ(listings, 3);
+}
+
 }  // namespace
 }  // namespace zanvor
