@@ -10,12 +10,14 @@
 #include "stand_in_host/interpreter.h"
 #include "stand_in_host/json_text.h"
 #include "stand_in_host/line_splitter.h"
+#include "stand_in_host/program_text.h"
 
 namespace zanvor {
 namespace {
 
 // A host with no library: it keeps what the script prints and the errors it
-// reports.
+// reports. READ EVENTS runs the queued event lines, as handlers the library
+// has the host execute, until one clears the events.
 class RecordingHost final : public ScriptHost {
  public:
   void WriteLine(const std::string& line) override { lines.push_back(line); }
@@ -32,8 +34,17 @@ class RecordingHost final : public ScriptHost {
   bool ReleaseLibrary(HostError* error) override { return Refuse(error); }
   bool ListFunctions(HostError* error) override { return Refuse(error); }
   void DoEvents(double) override {}
+  void ReadEvents(const std::function<bool()>& cleared) override {
+    while (!cleared() && !events.empty()) {
+      const std::string line = events.front();
+      events.erase(events.begin());
+      interpreter->ExecuteLine(line);
+    }
+  }
   void Quit() override {}
 
+  Interpreter* interpreter = nullptr;
+  std::vector<std::string> events;
   std::vector<std::string> lines;
   std::vector<std::string> errors;
 
@@ -51,6 +62,8 @@ class InterpreterTest : public ::testing::Test {
     for (const std::string& line : script) interpreter.ExecuteLine(line);
     return host.lines;
   }
+
+  InterpreterTest() { host.interpreter = &interpreter; }
 
   RecordingHost host;
   uint64_t now = 0;
@@ -87,6 +100,34 @@ TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {
   EXPECT_EQ(error.text, "Unexpected end of the command.");
   EXPECT_EQ(Run({"? 'a' 'b'", "? 'next'"}), (std::vector<std::string>{"next"}));
   EXPECT_EQ(host.errors, (std::vector<std::string>{"Syntax error near \"b\"."}));
+}
+
+TEST_F(InterpreterTest, DoRunsADefinedProcedureInItsOwnVariablesAndRecordsAnyOther) {
+  EXPECT_EQ(Run({"PROCEDURE Outer", "LPARAMETERS tcText, tlMore", "DO inner WITH tcText + '!'",
+                 "? tcText, tlMore", "ENDPROC", "PROC Inner", "PARA tcText", "? TCTEXT", "ENDP",
+                 "DO OUTER WITH 'x'", "DO Other WITH 'y'", "? tcText"}),
+            (std::vector<std::string>{"x!", "x .F.", R"(DO Other(["y"]))"}));
+  EXPECT_EQ(host.errors, (std::vector<std::string>{"Unknown name: tcText"}));
+}
+
+// The program in FoxPro's order: the handlers call procedures that follow
+// the main program.
+TEST_F(InterpreterTest, ReadEventsRunsHandlersUntilOneOfThemClearsEvents) {
+  host.events = {"DO Got WITH 'one'", "DO Stop WITH 'two'", "? 'left queued'"};
+  EXPECT_EQ(Run(ProceduresFirst({"CLEAR EVENTS", "READ EVENTS", "? 'after'", "PROCEDURE Got",
+                                 "LPARAMETERS tcMsg", "? 'got ' + tcMsg", "PROCEDURE Stop",
+                                 "LPARAMETERS tcMsg", "? 'stop ' + tcMsg", "CLEAR EVENTS"})),
+            (std::vector<std::string>{"got one", "stop two", "after"}));
+  EXPECT_EQ(host.events, (std::vector<std::string>{"? 'left queued'"}));
+  EXPECT_TRUE(host.errors.empty());
+}
+
+TEST(ProgramTextTest, ProceduresComeFirstEachClosedAndTheMainProgramEndsAtTheFirst) {
+  EXPECT_EQ(
+      ProceduresFirst({"* main", "=A()", "PROC one", "? 1", "procedure two && c", "? 2", "ENDPROC",
+                       "? 'never run'", "FUNCTION three", "? 3"}),
+      (std::vector<std::string>{"PROC one", "? 1", "ENDPROC", "procedure two && c", "? 2",
+                                "ENDPROC", "FUNCTION three", "? 3", "ENDPROC", "* main", "=A()"}));
 }
 
 // Reads a JSON string literal the way a JSON reader does, giving each code

@@ -123,6 +123,18 @@ void HostApp::DoEvents(double milliseconds) {
   if (!more) quit_ = true;
 }
 
+// CLEAR EVENTS comes from a command that a message handled here set off.
+void HostApp::ReadEvents(const std::function<bool()>& cleared) {
+  for (;;) {
+    if (!PumpMessages()) {
+      quit_ = true;
+      return;
+    }
+    if (cleared()) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
     ReportError(HostError::Text("Commands nested too deeply."));

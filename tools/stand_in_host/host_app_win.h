@@ -4,6 +4,7 @@
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_HOST_APP_WIN_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_HOST_APP_WIN_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ class HostApp final : public ScriptHost, public HostServices {
   bool ReleaseLibrary(HostError* error) override;
   bool ListFunctions(HostError* error) override;
   void DoEvents(double milliseconds) override;
+  void ReadEvents(const std::function<bool()>& cleared) override;
   void Quit() override { quit_ = true; }
 
   // HostServices.

@@ -5,6 +5,7 @@
 
 #include "stand_in_host/json_text.h"
 #include "stand_in_host/lexer.h"
+#include "stand_in_host/program_text.h"
 
 namespace zanvor {
 namespace {
@@ -12,14 +13,17 @@ namespace {
 // Deep enough for any real expression, shallow enough that a line of ten
 // thousand "(" cannot exhaust the stack.
 constexpr int kMaxNesting = 64;
+// Procedures calling procedures; handlers run from inside them count too.
+constexpr size_t kMaxCallDepth = 64;
 constexpr double kMaxReplicateBytes = 16 * 1024 * 1024;
 
 // Parses and runs one command line. Every parse or evaluation step returns
 // false after storing the first error in error_.
 class Statement {
  public:
-  Statement(ScriptHost& host, const MicrosecondClock& clock, const std::string& line)
-      : host_(host), clock_(clock), line_(line), lexer_(line) {}
+  Statement(ScriptHost& host, const MicrosecondClock& clock, ProgramState& state,
+            const std::string& line)
+      : host_(host), clock_(clock), state_(state), line_(line), lexer_(line) {}
 
   bool Run(HostError* error) {
     const bool ok = RunCommand();
@@ -56,6 +60,10 @@ class Statement {
   bool RunRelease();
   bool RunDoEvents();
   bool RunList();
+  bool RunProcedure(const std::vector<std::string>& lines, std::vector<Value> args);
+  bool RunParameters();
+  bool RunReadEvents();
+  bool RunClearEvents();
 
   bool ExpressionList(std::vector<Value>* values);
   bool Expression(Value* value);
@@ -67,6 +75,7 @@ class Statement {
 
   ScriptHost& host_;
   const MicrosecondClock& clock_;
+  ProgramState& state_;
   const std::string& line_;
   Lexer lexer_;
   HostError error_;
@@ -104,6 +113,11 @@ bool Statement::RunCommand() {
   if (MatchesKeyword(first.text, "RELEASE")) return RunRelease();
   if (MatchesKeyword(first.text, "DOEVENTS")) return RunDoEvents();
   if (MatchesKeyword(first.text, "LIST")) return RunList();
+  if (MatchesKeyword(first.text, "LPARAMETERS") || MatchesKeyword(first.text, "PARAMETERS")) {
+    return RunParameters();
+  }
+  if (verb == "READ") return RunReadEvents();
+  if (MatchesKeyword(first.text, "CLEAR")) return RunClearEvents();
   if (verb == "NOTE") return true;
   if (MatchesKeyword(first.text, "DEBUGOUT")) return RunPrint(true);
   if (MatchesKeyword(first.text, "QUIT")) {
@@ -161,7 +175,68 @@ bool Statement::RunDo() {
   } else if (with.type != Token::Type::kEnd) {
     return FailToken(with);
   }
+  const auto procedure = state_.procedures.find(AsciiUpper(fullName));
+  if (procedure != state_.procedures.end()) {
+    // A copy: a handler run from inside may define procedures.
+    const std::vector<std::string> lines = procedure->second;
+    return RunProcedure(lines, std::move(args));
+  }
   host_.RunProcedure(fullName, args);
+  return true;
+}
+
+// An error in one of the procedure's lines is reported and the next line
+// runs, as after "Ignore" in FoxPro's error dialog.
+bool Statement::RunProcedure(const std::vector<std::string>& lines, std::vector<Value> args) {
+  if (state_.frames.size() > kMaxCallDepth) return Fail("DO calls nested too deeply.");
+  state_.frames.push_back(ProgramState::Frame{std::move(args), {}});
+  for (const std::string& line : lines) {
+    Statement statement(host_, clock_, state_, line);
+    HostError error;
+    if (!statement.Run(&error)) host_.ReportError(error);
+  }
+  state_.frames.pop_back();
+  return true;
+}
+
+bool Statement::RunParameters() {
+  ProgramState::Frame& frame = state_.frames.back();
+  size_t index = 0;
+  for (;;) {
+    const Token name = lexer_.Next();
+    if (name.type != Token::Type::kName) return FailToken(name);
+    frame.variables[AsciiUpper(name.text)] =
+        index < frame.arguments.size() ? frame.arguments[index] : Value::Logical(false);
+    ++index;
+    const Token next = lexer_.Next();
+    if (next.type == Token::Type::kEnd) return true;
+    if (!IsSymbol(next, ',')) return FailToken(next);
+  }
+}
+
+bool Statement::RunReadEvents() {
+  const Token what = lexer_.Next();
+  if (what.type != Token::Type::kName || !MatchesKeyword(what.text, "EVENTS")) {
+    return Fail("Unsupported READ command; only READ EVENTS is known.");
+  }
+  if (!ExpectEnd()) return false;
+  if (state_.readingEvents) return Fail("READ EVENTS is already active.");
+  state_.readingEvents = true;
+  state_.eventsCleared = false;
+  ProgramState& state = state_;
+  host_.ReadEvents([&state] { return state.eventsCleared; });
+  state_.readingEvents = false;
+  return true;
+}
+
+// Outside READ EVENTS it does nothing: the next READ EVENTS starts afresh.
+bool Statement::RunClearEvents() {
+  const Token what = lexer_.Next();
+  if (what.type != Token::Type::kName || !MatchesKeyword(what.text, "EVENTS")) {
+    return Fail("Unsupported CLEAR command; only CLEAR EVENTS is known.");
+  }
+  if (!ExpectEnd()) return false;
+  state_.eventsCleared = true;
   return true;
 }
 
@@ -294,9 +369,14 @@ bool Statement::Primary(Value* value) {
     case Token::Type::kLogical:
       *value = Value::Logical(token.logical);
       return true;
-    case Token::Type::kName:
+    case Token::Type::kName: {
       if (IsSymbol(lexer_.Peek(), '(')) return Call(token.text, value);
-      return Fail("Unknown name: " + token.text);
+      const auto& variables = state_.frames.back().variables;
+      const auto variable = variables.find(AsciiUpper(token.text));
+      if (variable == variables.end()) return Fail("Unknown name: " + token.text);
+      *value = variable->second;
+      return true;
+    }
     case Token::Type::kSymbol:
       if (token.text == "(") {
         if (!Expression(value)) return false;
@@ -402,7 +482,21 @@ void ScriptHost::ShowMessageBox(const std::string& text, const std::string& titl
 }
 
 bool Interpreter::Execute(const std::string& line, HostError* error) {
-  Statement statement(host_, clock_, line);
+  const std::string defines = DefinedProcedure(line);
+  if (!defines.empty()) {
+    state_.defining = AsciiUpper(defines);
+    state_.procedures[state_.defining].clear();
+    return true;
+  }
+  if (!state_.defining.empty()) {
+    if (EndsProcedure(line)) {
+      state_.defining.clear();
+    } else {
+      state_.procedures[state_.defining].push_back(line);
+    }
+    return true;
+  }
+  Statement statement(host_, clock_, state_, line);
   return statement.Run(error);
 }
 

@@ -9,19 +9,28 @@
 //   DEBUGOUT expr[, expr...]   the same on standard error (the debug output)
 //   DO name [WITH a, b, ...]   record the call (no programs exist here)
 //   DOEVENTS [ms]              pump window messages (one pass, or for ms)
+//   READ EVENTS                pump window messages until CLEAR EVENTS
+//   CLEAR EVENTS               end the READ EVENTS in progress
+//   PROCEDURE name ... ENDPROC define a procedure (also FUNCTION ... ENDFUNC)
+//   LPARAMETERS a, b, ...      name the running procedure's arguments (also
+//                              PARAMETERS); a missing argument is .F.
 //   QUIT                       stop after this line
 //   name(args)                 a function call used as a command
 //   * comment                  also "&&" after a command
 //
+// DO of a defined procedure runs its lines; DO of any other name records the
+// call. The variables are the running procedure's parameters.
+//
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
-// `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX and QPC (the
-// clock's microseconds, as decimal digits), and the loaded library's
-// functions, all called with case-insensitive names.
+// `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX
+// and QPC (the clock's microseconds, as decimal digits), and the loaded
+// library's functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +66,9 @@ class ScriptHost {
 
   // milliseconds < 0: one pass over the waiting messages.
   virtual void DoEvents(double milliseconds) = 0;
+  // Pumps window messages until `cleared` is true (a command run meanwhile,
+  // by a handler, executed CLEAR EVENTS) or the host has to stop.
+  virtual void ReadEvents(const std::function<bool()>& cleared) = 0;
   virtual void Quit() = 0;
 
   // DO name WITH args. No programs exist here: the stand-in host records
@@ -65,6 +77,21 @@ class ScriptHost {
   // MESSAGEBOX(...): nothing modal is shown; the stand-in host writes the
   // box out as a MESSAGEBOX line. The answer is always OK (1).
   virtual void ShowMessageBox(const std::string& text, const std::string& title, double flags);
+};
+
+// What a program keeps from one line to the next.
+struct ProgramState {
+  struct Frame {
+    std::vector<Value> arguments;
+    std::map<std::string, Value> variables;  // by upper-case name
+  };
+
+  std::map<std::string, std::vector<std::string>> procedures;  // by upper-case name
+  std::string defining;  // the procedure whose lines are being read, or ""
+  // The main program's frame first, the running procedure's last.
+  std::vector<Frame> frames = std::vector<Frame>(1);
+  bool readingEvents = false;
+  bool eventsCleared = false;
 };
 
 class Interpreter {
@@ -76,7 +103,8 @@ class Interpreter {
 
   // Runs one command line. An error is reported through the host and ends
   // only this line. May be entered again from inside a call it makes (a
-  // library function that has the host execute a command).
+  // library function that has the host execute a command). Between a
+  // PROCEDURE line and its end, lines are kept for the procedure, not run.
   void ExecuteLine(const std::string& line);
 
   // As ExecuteLine, but hands the error back instead of reporting it.
@@ -85,6 +113,7 @@ class Interpreter {
  private:
   ScriptHost& host_;
   MicrosecondClock clock_;
+  ProgramState state_;
 };
 
 }  // namespace zanvor

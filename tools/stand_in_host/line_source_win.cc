@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "stand_in_host/line_splitter.h"
+#include "stand_in_host/program_text.h"
 
 namespace zanvor {
 namespace {
@@ -115,7 +116,7 @@ std::unique_ptr<LineSource> OpenScriptFile(const std::string& path, std::string*
     splitter.Feed(buffer, got, &lines);
   }
   splitter.Finish(&lines);
-  return std::unique_ptr<LineSource>(new FileLines(std::move(lines)));
+  return std::unique_ptr<LineSource>(new FileLines(ProceduresFirst(lines)));
 }
 
 std::unique_ptr<LineSource> OpenStandardInput(std::string* error) {

@@ -32,18 +32,22 @@ def _calls(lines, name):
 
 
 class Host:
-    """One "zanvor.exe run" reading its script from a pipe, on a given
-    machine (anything with popen(args), which starts a Wine program there)."""
+    """One "zanvor.exe run" reading its script from a pipe, on a given machine
+    (anything with popen(args, **popen_args), which starts a Wine program
+    there), or running the program file `script` (a Linux path) in the
+    directory `cwd`, as FoxPro runs a .prg: such a host reads no input and
+    ends with its program."""
 
     _markers = itertools.count(1)
 
-    def __init__(self, machine, library=None, network=None, extra_args=()):
+    def __init__(self, machine, library=None, network=None, extra_args=(), script=None,
+                 cwd=None):
         self.machine = machine
         args = [HOST_EXE, "run"]
         if network:
             args += ["--network", network]
-        args += list(extra_args) + ["-"]
-        self.process = machine.popen(args)
+        args += list(extra_args) + [windows_path(script) if script else "-"]
+        self.process = machine.popen(args, **({"cwd": str(cwd)} if cwd else {}))
         self.stdout = Lines(self.process.stdout, "stdout")
         self.stderr = Lines(self.process.stderr, "stderr")
         if library is not None:

@@ -84,20 +84,22 @@ class Machine:
             keeper.sync(START_TIMEOUT)
             self.keepers.append(keeper)
 
-    def popen(self, args):
-        return self.prefix.popen(args)
+    def popen(self, args, **popen_args):
+        return self.prefix.popen(args, **popen_args)
 
-    def host(self, library=None, network=_RELAY_NETWORK, extra_args=(), session=0):
-        """A host on this machine (library loaded when given); by default
-        with the relay's network emulation when the machine has a relay (or
-        remote mailslots switched off with remote_off)."""
+    def host(self, library=None, network=_RELAY_NETWORK, extra_args=(), session=0, script=None,
+             cwd=None):
+        """A host on this machine (library loaded when given, or running the
+        program file `script` in `cwd`); by default with the relay's network
+        emulation when the machine has a relay (or remote mailslots switched
+        off with remote_off)."""
         if network is _RELAY_NETWORK:
             if self.remote_off:
                 network = "remote-off"
             else:
                 network = "relay:%d" % self.relay.port if self.port else None
         h = Host(self.prefixes[session], library=library, network=network,
-                 extra_args=extra_args)
+                 extra_args=extra_args, script=script, cwd=cwd)
         self.hosts.append(h)
         return h
 
