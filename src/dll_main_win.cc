@@ -3,12 +3,23 @@
 // DllMain.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "base/address.h"
 #include "contract/host_abi.h"
 #include "host/dispatch_win.h"
 #include "host/host_services_win.h"
 #include "host/thread_context_win.h"
 #include "library_process_win.h"
+
+// The toolchain's default terminate handler prints the exception's type
+// through the C++ demangler, which is a sixth of the library's size. Every
+// entry point of ours catches everything, so terminate can only mean a bug
+// in the library: it ends the process at once, as the default does after
+// printing.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 namespace zanvor {
 namespace {

@@ -15,7 +15,7 @@ LibraryProcess* current = nullptr;
 LibraryProcess::LibraryProcess()
     : mailslotServer(state, receiveSink, receiving, &ReceiveTimerProc),
       udpReceiver(receiveSink, receiving),
-      env(state, mailslotServer, udpReceiver),
+      env(state, receiving, mailslotServer, udpReceiver, &RetryTimerProc),
       protocol(env, CompareNames, IsLeadByte),
       previous_(current) {
   receiveSink.Bind(protocol);
@@ -48,6 +48,15 @@ LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 void CALLBACK ReceiveTimerProc(HWND, UINT, UINT_PTR, DWORD) {
   if (current != nullptr) current->mailslotServer.Tick();
+}
+
+void CALLBACK RetryTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  if (current == nullptr) return;
+  try {
+    current->protocol.OnRetryTimer();
+  } catch (...) {
+    // Nothing may unwind into the message loop that dispatched the timer.
+  }
 }
 
 }  // namespace zanvor

@@ -54,11 +54,12 @@ class LibraryProcess {
   LibraryProcess* previous_;
 };
 
-// The window procedure installed on the host's main window and the receive
-// timer's procedure; both forward to the current LibraryProcess and let
-// nothing unwind into Windows.
+// The window procedure installed on the host's main window, the receive
+// timer's and the registration retry timer's procedures; all forward to the current LibraryProcess
+// and let nothing unwind into Windows.
 LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
+void CALLBACK RetryTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 
 }  // namespace zanvor
 

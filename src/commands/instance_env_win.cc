@@ -9,6 +9,18 @@ int CompareNames(const char* a, const char* b) { return lstrcmpA(a, b); }
 
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+UINT ExtensionMessageId(const ProcessState& state, ExtensionMessage message) {
+  switch (message) {
+    case ExtensionMessage::kRegisterAck:
+      return state.ackMessageId;
+    case ExtensionMessage::kRegisterUndo:
+      return state.undoMessageId;
+    case ExtensionMessage::kStatus:
+      return state.statusMessageId;
+  }
+  return 0;
+}
+
 uint32_t WindowValue(HWND window) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
 }
@@ -23,12 +35,42 @@ std::string WinInstanceEnv::ReadText(uint16_t position) {
   return zanvor::ReadText(state_.bufferSection.get(), position);
 }
 
-PostResult WinInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
-  if (PostMessageA(AsWindow(window), state_.messageId, wParam, static_cast<LPARAM>(lParam))) {
+namespace {
+
+PostResult PostTo(uint32_t window, UINT message, uint32_t wParam, uint32_t lParam) {
+  // Unregistered (0) is not a message anybody handles.
+  if (message == 0) return PostResult::kFailed;
+  if (PostMessageA(AsWindow(window), message, wParam, static_cast<LPARAM>(lParam))) {
     return PostResult::kPosted;
   }
   return GetLastError() == ERROR_INVALID_WINDOW_HANDLE ? PostResult::kWindowGone
                                                        : PostResult::kFailed;
+}
+
+}  // namespace
+
+PostResult WinInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
+  return PostTo(window, state_.messageId, wParam, lParam);
+}
+
+PostResult WinInstanceEnv::PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
+                                         uint32_t lParam) {
+  return PostTo(window, ExtensionMessageId(state_, message), wParam, lParam);
+}
+
+// A thread timer: SetTimer with the id of the armed one replaces it.
+void WinInstanceEnv::ArmRetryTimer(uint32_t delayMs) {
+  const UINT_PTR id = SetTimer(nullptr, state_.retryTimer.get(), delayMs, retryTimerProc_);
+  if (id != state_.retryTimer.get()) state_.retryTimer.reset(id);
+}
+
+void WinInstanceEnv::CancelRetryTimer() { state_.retryTimer.reset(); }
+
+void WinInstanceEnv::AddMachineStatus(StatusReport* report) {
+  report->process = GetCurrentProcessId();
+  report->ringNext = ReadNextPosition(state_.bufferSection.get());
+  report->udpSocket = udp_.Describe();
+  report->receive = receiving_.counters;
 }
 
 void WinInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {

@@ -15,11 +15,16 @@
 
 namespace zanvor {
 
-// REQUIRES: state, server and udp outlive the env.
+// REQUIRES: state, receiving, server and udp outlive the env.
 class WinInstanceEnv final : public InstanceEnv {
  public:
-  WinInstanceEnv(ProcessState& state, MailslotServer& server, UdpReceiver& udp)
-      : state_(state), server_(server), udp_(udp) {}
+  WinInstanceEnv(ProcessState& state, const ReceiveState& receiving, MailslotServer& server,
+                 UdpReceiver& udp, TIMERPROC retryTimerProc)
+      : state_(state),
+        receiving_(receiving),
+        server_(server),
+        udp_(udp),
+        retryTimerProc_(retryTimerProc) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
@@ -27,11 +32,18 @@ class WinInstanceEnv final : public InstanceEnv {
   bool ClaimServerRole() override;
   void ExecuteCommand(const std::string& command) override;
   void ShowErrorBox(const std::string& text) override;
+  PostResult PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
+                           uint32_t lParam) override;
+  void ArmRetryTimer(uint32_t delayMs) override;
+  void CancelRetryTimer() override;
+  void AddMachineStatus(StatusReport* report) override;
 
  private:
   ProcessState& state_;
+  const ReceiveState& receiving_;
   MailslotServer& server_;
   UdpReceiver& udp_;
+  TIMERPROC retryTimerProc_;
 };
 
 // Hands received texts to the protocol it is bound to; the protocol is made
@@ -55,6 +67,9 @@ int CompareNames(const char* a, const char* b);
 
 // The ANSI code page's lead bytes, for the multibyte-aware searches.
 bool IsLeadByte(uint8_t byte);
+
+// The registered id of one of the library's own messages; 0 before the load.
+UINT ExtensionMessageId(const ProcessState& state, ExtensionMessage message);
 
 uint32_t WindowValue(HWND window);
 HWND AsWindow(uint32_t value);

@@ -1,5 +1,7 @@
 #include "commands/instance_protocol.h"
 
+#include <algorithm>
+
 #include "commands/handler_command.h"
 #include "registry/ring_layout.h"
 
@@ -12,6 +14,8 @@ InstanceProtocol::InstanceProtocol(InstanceEnv& env, SubscriptionTables::NameCom
 bool InstanceProtocol::OpenMailslotServer() {
   const bool won = env_.ClaimServerRole();
   serverWindow = won ? mainWindow : 0;
+  // The server's own names are in its own tables: nothing to wait for.
+  if (won) StopAwaitingAll();
   return won;
 }
 
@@ -29,6 +33,7 @@ void InstanceProtocol::Join() {
 void InstanceProtocol::Leave() {
   leaving_ = true;
   heldPosts_.clear();
+  StopAwaitingAll();
   if (IsServer()) {
     serverWindow = 0;
     env_.Broadcast(MakeWParam(kServerLeaving), 0);
@@ -46,7 +51,14 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       // lParam 0 would read as "this instance's own SUBSCRIBE" and wipe a
       // handler; no instance sends it.
       if (lParam != 0) {
-        tables.AddSubscription({lParam, env_.ReadText(PositionOf(wParam)), std::string()}, *this);
+        const std::string name = env_.ReadText(PositionOf(wParam));
+        tables.AddSubscription({lParam, name, std::string()}, *this);
+        // Tells the client which name arrived, so that it can send a
+        // registration again whose record was overwritten or never stored.
+        if (IsServer() && lParam != mainWindow) {
+          env_.PostExtension(ExtensionMessage::kRegisterAck, lParam, PositionOf(wParam),
+                             TextCheck(name));
+        }
       }
       break;
     case kUnregisterSubscriber:
@@ -93,6 +105,40 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
     default:
       break;
   }
+}
+
+void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wParam,
+                                          uint32_t lParam) {
+  switch (message) {
+    case ExtensionMessage::kRegisterAck:
+      OnRegisterAck(lParam);
+      break;
+    case ExtensionMessage::kRegisterUndo:
+      OnRegisterUndo(wParam, lParam);
+      break;
+    case ExtensionMessage::kStatus:
+      if (CodeOf(wParam) == kStatusRequest && lParam != 0) AnswerStatus(lParam);
+      break;
+  }
+}
+
+// Sends again every registration still unacknowledged, with a doubled
+// delay before the next round.
+void InstanceProtocol::OnRetryTimer() {
+  env_.CancelRetryTimer();
+  if (awaitingAck_.empty() || !RemoteServerKnown() || leaving_ || retriesLeft_ <= 0) {
+    awaitingAck_.clear();
+    return;
+  }
+  --retriesLeft_;
+  const std::vector<std::string> names = awaitingAck_;
+  for (const std::string& name : names) {
+    if (!RemoteServerKnown()) return;  // a post found the server gone
+    if (tables.FindSubscription(name) < 0) continue;
+    SubscriptionLink::ForwardName(kRegisterSubscriber, name, mainWindow);
+  }
+  retryDelayMs_ *= 2;
+  if (!awaitingAck_.empty() && RemoteServerKnown()) env_.ArmRetryTimer(retryDelayMs_);
 }
 
 void InstanceProtocol::Subscribe(const std::string& name, const std::string& handler) {
@@ -147,6 +193,77 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
     ReplaceGoneServer(wParam, lParam);
   }
   return result;
+}
+
+void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
+  SubscriptionLink::ForwardName(code, name, window);
+  if (window != mainWindow) return;
+  const auto awaiting = std::find(awaitingAck_.begin(), awaitingAck_.end(), name);
+  if (code != kRegisterSubscriber) {
+    if (awaiting != awaitingAck_.end()) awaitingAck_.erase(awaiting);
+    return;
+  }
+  // The post may have found the server gone, and this instance may have won
+  // the role since.
+  if (!RemoteServerKnown()) return;
+  if (awaiting == awaitingAck_.end()) awaitingAck_.push_back(name);
+  retriesLeft_ = kRegisterRetries;
+  retryDelayMs_ = kFirstRegisterRetryMs;
+  env_.ArmRetryTimer(retryDelayMs_);
+}
+
+void InstanceProtocol::OnRegisterAck(uint32_t check) {
+  if (!RemoteServerKnown()) return;
+  for (auto it = awaitingAck_.begin(); it != awaitingAck_.end(); ++it) {
+    if (TextCheck(*it) != check) continue;
+    awaitingAck_.erase(it);
+    if (awaitingAck_.empty()) env_.CancelRetryTimer();
+    return;
+  }
+  // A late copy for a name already confirmed.
+  for (const SubscriptionRecord& record : tables.records) {
+    if (record.inUse == 1 && TextCheck(record.name) == check) return;
+  }
+  // The server read a name this instance never sent, from a record that was
+  // overwritten before it got there, and holds this window under it.
+  env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
+}
+
+void InstanceProtocol::OnRegisterUndo(uint32_t check, uint32_t window) {
+  if (!IsServer() || window == 0 || window == mainWindow) return;
+  std::vector<std::string> names;
+  for (const SubscriptionRecord& record : tables.records) {
+    if (record.inUse == 1 && TextCheck(record.name) == check) names.push_back(record.name);
+  }
+  for (const std::string& name : names) tables.RemoveSubscription({window, name, ""}, *this);
+}
+
+void InstanceProtocol::AnswerStatus(uint32_t window) {
+  StatusReport report;
+  report.window = mainWindow;
+  report.serverWindow = serverWindow;
+  report.isServer = IsServer();
+  report.instance = counters;
+  for (int slot = 0; slot < SubscriptionTables::kRecordCount; ++slot) {
+    if (tables.records[slot].inUse != 1) continue;
+    ++report.tableNames;
+    if (tables.FindSubscriber(slot, mainWindow) >= 0) ++report.ownNames;
+  }
+  for (const SubscriberEntry& entry : tables.entries) {
+    report.tableEntries += entry.slot != SubscriptionTables::kFreeSlot;
+  }
+  env_.AddMachineStatus(&report);
+  const std::string text = FormatStatusReport(report);
+  const uint16_t position = env_.StoreText(text);
+  if (position == 0) return;
+  env_.PostExtension(ExtensionMessage::kStatus, window, MakeStatusAnswer(position),
+                     TextCheck(text));
+}
+
+void InstanceProtocol::StopAwaitingAll() {
+  if (awaitingAck_.empty()) return;
+  awaitingAck_.clear();
+  env_.CancelRetryTimer();
 }
 
 // The server ended without unloading: it broadcast no ServerLeaving, so this
@@ -206,7 +323,9 @@ void InstanceProtocol::ReleaseHeldPosts() {
 
 bool InstanceProtocol::ReadCheckedText(uint32_t wParam, uint32_t check, std::string* text) {
   *text = env_.ReadText(PositionOf(wParam));
-  return check == 0 || TextCheck(*text) == check;
+  if (check == 0 || TextCheck(*text) == check) return true;
+  ++counters.textsDropped;
+  return false;
 }
 
 void InstanceProtocol::FanOut(int slot, uint16_t position, uint32_t check) {

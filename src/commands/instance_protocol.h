@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "commands/multibyte_search.h"
+#include "commands/status_report.h"
+#include "contract/extension_messages.h"
 #include "contract/instance_message.h"
 #include "registry/instance_role.h"
 #include "registry/subscription_table.h"
@@ -46,7 +48,22 @@ class InstanceEnv {
   virtual bool ClaimServerRole() = 0;
   virtual void ExecuteCommand(const std::string& command) = 0;
   virtual void ShowErrorBox(const std::string& text) = 0;
+  // Posts one of this library's own messages (extension_messages.h).
+  virtual PostResult PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
+                                   uint32_t lParam) = 0;
+  // The registration retry timer: fires OnRetryTimer once, delayMs from now;
+  // arming it again replaces the earlier time.
+  virtual void ArmRetryTimer(uint32_t delayMs) = 0;
+  virtual void CancelRetryTimer() = 0;
+  // Fills in what the machine side knows: the process id, the ring's next
+  // position, the UDP socket and the receive counters.
+  virtual void AddMachineStatus(StatusReport* report) = 0;
 };
+
+// A registration the server has not acknowledged is sent again after 100,
+// 200, 400, ... ms, six times at most: an older server never acknowledges.
+constexpr uint32_t kFirstRegisterRetryMs = 100;
+constexpr int kRegisterRetries = 6;
 
 class InstanceProtocol : private SubscriptionLink {
  public:
@@ -75,6 +92,15 @@ class InstanceProtocol : private SubscriptionLink {
 
   // One InstanceMessage. Codes that mean nothing here do nothing.
   void OnInstanceMessage(uint32_t wParam, uint32_t lParam);
+  // One of this library's own messages.
+  void OnExtensionMessage(ExtensionMessage message, uint32_t wParam, uint32_t lParam);
+  // The registration retry timer fired.
+  void OnRetryTimer();
+
+  // Texts handed to this instance that it could not read any more.
+  InstanceCounters counters;
+  // The names sent to the server whose acknowledgement has not come.
+  const std::vector<std::string>& AwaitingAck() const { return awaitingAck_; }
 
   // SUBSCRIBE and ZANVOR_LOCAL need a server: while none is known each of
   // them claims the role (a zero-time wait) and, when that is lost, asks
@@ -110,6 +136,12 @@ class InstanceProtocol : private SubscriptionLink {
   uint32_t ServerWindow() const override { return serverWindow; }
   uint16_t StoreText(const std::string& text) override { return env_.StoreText(text); }
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
+  void ForwardName(InstanceCode code, const std::string& name, uint32_t window) override;
+
+  void OnRegisterAck(uint32_t check);
+  void OnRegisterUndo(uint32_t check, uint32_t window);
+  void AnswerStatus(uint32_t window);
+  void StopAwaitingAll();
 
   void ReplaceGoneServer(uint32_t wParam, uint32_t lParam);
   void SeekServer();
@@ -131,6 +163,11 @@ class InstanceProtocol : private SubscriptionLink {
   // gone, kept until a server is known and this instance's names are
   // registered there.
   std::vector<HeldPost> heldPosts_;
+  // Registrations of this instance's names with a remote server that the
+  // server has not acknowledged yet, and the retry schedule.
+  std::vector<std::string> awaitingAck_;
+  uint32_t retryDelayMs_ = kFirstRegisterRetryMs;
+  int retriesLeft_ = 0;
 };
 
 }  // namespace zanvor

@@ -3,6 +3,7 @@
 // unloads it. Neither raises a host error.
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
+#include "contract/extension_messages.h"
 #include "contract/instance_message.h"
 #include "contract/machine_objects.h"
 #include "contract/network.h"
@@ -19,6 +20,9 @@ void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protoc
   state.serverMutex.reset(CreateMutexA(nullptr, FALSE, kServerMutexName));
   if (!state.serverMutex) return;
   state.messageId = RegisterWindowMessageA(kInstanceMessageName);
+  state.ackMessageId = RegisterWindowMessageA(kRegisterAckMessageName);
+  state.undoMessageId = RegisterWindowMessageA(kRegisterUndoMessageName);
+  state.statusMessageId = RegisterWindowMessageA(kStatusMessageName);
   state.bufferMutex.reset(CreateMutexA(nullptr, FALSE, kBufferMutexName));
   if (!state.bufferMutex) return;
   state.bufferSection.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSectionName));
@@ -51,6 +55,7 @@ void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
   }
   if (state.bufferMutex) ReleaseMutex(state.bufferMutex.get());  // safety release
   protocol.Leave();
+  state.retryTimer.reset();
   state.serverMutex.reset();
   state.bufferMutex.reset();
   state.bufferSection.reset();

@@ -7,22 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include "messaging/receive_counters.h"
+
 namespace zanvor {
 
 // Texts this instance was handed and could not read: the ring had wrapped
 // over them (the check did not match) before the instance got there.
 struct InstanceCounters {
   uint32_t textsDropped = 0;
-};
-
-// What the server instance's receiving took in, both paths together unless
-// named.
-struct ReceiveCounters {
-  uint32_t mailslotDatagrams = 0;  // read from the mailslot, any size
-  uint32_t udpDatagrams = 0;       // read from the UDP socket, any size
-  uint32_t delivered = 0;          // handed on as name and message
-  uint32_t duplicates = 0;         // ids seen before
-  uint32_t bad = 0;                // wrong size, bad check bytes, no valid text
 };
 
 struct StatusReport {

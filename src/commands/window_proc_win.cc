@@ -1,3 +1,4 @@
+#include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
 
 namespace zanvor {
@@ -7,6 +8,18 @@ LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProto
   if (udp.notifyMessage() != 0 && message == udp.notifyMessage()) {
     udp.OnNotify(lParam);
     return 0;
+  }
+  for (const ExtensionMessage which :
+       {ExtensionMessage::kRegisterAck, ExtensionMessage::kRegisterUndo,
+        ExtensionMessage::kStatus}) {
+    const UINT id = ExtensionMessageId(state, which);
+    if (id == 0 || message != id) continue;
+    try {
+      protocol.OnExtensionMessage(which, static_cast<uint32_t>(wParam),
+                                  static_cast<uint32_t>(lParam));
+    } catch (...) {
+    }
+    return 1;
   }
   if (state.messageId == 0 || message != state.messageId) {
     return CallWindowProcA(state.previousWindowProc, window, message, wParam, lParam);

@@ -28,6 +28,9 @@ constexpr char kRegisterUndoMessageName[] = "VFP_Zanvor_RegisterUndo";
 // lParam TextCheck of the text. Not reachable from FoxPro code.
 constexpr char kStatusMessageName[] = "VFP_Zanvor_Status";
 
+// Which of them; each is registered under its own name above.
+enum class ExtensionMessage { kRegisterAck, kRegisterUndo, kStatus };
+
 enum StatusCode : uint32_t {
   kStatusRequest = 0,
   kStatusAnswer = 1,

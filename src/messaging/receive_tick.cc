@@ -22,10 +22,14 @@ void ReportReadFailure(ReceiveSink& sink, ReceiveState& state) {
 bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, ReceiveState& state) {
   if (size < static_cast<uint32_t>(kMinReceivedDatagram) ||
       size > static_cast<uint32_t>(kMaxReceivedDatagram)) {
+    ++state.counters.bad;
     return false;
   }
   // Every datagram of a plausible size is remembered, good packet or not.
-  if (state.recentIds.CheckAndRecordId(datagram)) return false;
+  if (state.recentIds.CheckAndRecordId(datagram)) {
+    ++state.counters.duplicates;
+    return false;
+  }
 
   CMsgUnPack unpacker;
   const int32_t length = static_cast<int32_t>(size) - kPacketIdSize;
@@ -34,12 +38,16 @@ bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, Receiv
 
   int32_t colon = 0;
   while (colon < n && datagram[colon] != ':') ++colon;
-  if (colon == n) return false;
+  if (colon == n) {
+    ++state.counters.bad;
+    return false;
+  }
   datagram[colon] = 0;
   // A NUL inside the payload ends the name or the message early, as the
   // texts are read as zero-terminated strings.
   const std::string name(reinterpret_cast<const char*>(datagram));
   const std::string message(reinterpret_cast<const char*>(datagram + colon + 1));
+  ++state.counters.delivered;
   sink.DispatchReceived(name, message);
   return true;
 }
@@ -58,7 +66,11 @@ void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
       return;
     }
     if (read == MailslotRead::kEmpty) return;
-    if (read == MailslotRead::kDropped) continue;
+    ++state.counters.mailslotDatagrams;
+    if (read == MailslotRead::kDropped) {
+      ++state.counters.bad;
+      continue;
+    }
     ReceiveDatagram(buffer, size, sink, state);
   }
 }

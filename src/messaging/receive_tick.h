@@ -9,6 +9,7 @@
 #include <string>
 
 #include "messaging/mailslot_read.h"
+#include "messaging/receive_counters.h"
 #include "messaging/recent_id_ring.h"
 
 namespace zanvor {
@@ -30,6 +31,7 @@ class ReceiveSink {
 struct ReceiveState {
   RecentIdRing recentIds;
   bool reportReadErrors = true;  // read errors are shown once per load
+  ReceiveCounters counters;
 };
 
 constexpr int kDatagramsPerTick = 100;

@@ -54,6 +54,7 @@ bool SendOverUdp(const uint8_t* packet, uint32_t size) {
 }
 
 void UdpReceiver::ReportOpenFailure(int error) {
+  lastOpenError_ = error;
   if (!reportOpenErrors_) return;
   reportOpenErrors_ = false;
   char text[96];
@@ -94,10 +95,17 @@ bool UdpReceiver::Open() {
     return false;
   }
   socket_ = std::move(socket);
+  lastOpenError_ = 0;
   return true;
 }
 
 void UdpReceiver::Close() { socket_.reset(); }
+
+std::string UdpReceiver::Describe() const {
+  if (socket_) return "open";
+  if (lastOpenError_ != 0) return "error " + std::to_string(lastOpenError_);
+  return "closed";
+}
 
 void UdpReceiver::OnNotify(LPARAM lParam) noexcept {
   try {
@@ -109,9 +117,14 @@ void UdpReceiver::OnNotify(LPARAM lParam) noexcept {
         // A datagram larger than the buffer is cut and reported; it is of
         // no size we accept, so it is simply dropped. Anything else
         // (WSAEWOULDBLOCK: nothing left) ends this notification.
-        if (WSAGetLastError() == WSAEMSGSIZE) continue;
+        if (WSAGetLastError() == WSAEMSGSIZE) {
+          ++state_.counters.udpDatagrams;
+          ++state_.counters.bad;
+          continue;
+        }
         return;
       }
+      ++state_.counters.udpDatagrams;
       ReceiveDatagram(buffer, static_cast<uint32_t>(n), sink_, state_);
       // The sink may have run a host command that pumped messages and
       // ended the role (ZANVOR_EXIT from a handler): stop reading then.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/unique_socket_win.h"
@@ -54,6 +55,8 @@ class UdpReceiver {
   bool Open();
   void Close();
   bool IsOpen() const { return socket_.valid(); }
+  // "open", "closed", or "error N" after a failed Open: for the status text.
+  std::string Describe() const;
 
   // One notification. Never throws: it runs inside the host's message loop.
   void OnNotify(LPARAM lParam) noexcept;
@@ -66,6 +69,7 @@ class UdpReceiver {
   HWND window_ = nullptr;
   UINT message_ = 0;
   bool reportOpenErrors_ = true;
+  int lastOpenError_ = 0;  // of the last failed Open, 0 after a good one
   // The session outlives the socket: members are destroyed in reverse.
   std::unique_ptr<WinsockSession> session_;
   UniqueSocket socket_;

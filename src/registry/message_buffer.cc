@@ -82,4 +82,9 @@ std::string ReadText(RingAccess& ring, uint16_t position) {
   return ReadRecord(view.get(), bytes, position);
 }
 
+uint32_t ReadNextPosition(RingAccess& ring) {
+  StepView header(ring, kFirstRecord);
+  return header.get() == nullptr ? 0 : LoadU32(header.get());
+}
+
 }  // namespace zanvor

@@ -36,6 +36,10 @@ uint16_t StoreText(RingAccess& ring, const std::string& text);
 // terminator inside its bounds). Takes no lock.
 std::string ReadText(RingAccess& ring, uint16_t position);
 
+// The header's next position as stored (0 on a fresh section), or 0 when
+// the view cannot be mapped; read without the writers' lock, for the status.
+uint32_t ReadNextPosition(RingAccess& ring);
+
 }  // namespace zanvor
 
 #endif  // ZANVOR_REGISTRY_MESSAGE_BUFFER_H_

@@ -38,6 +38,11 @@ inline std::string ReadText(HANDLE section, uint16_t position) {
   return ReadText(ring, position);
 }
 
+inline uint32_t ReadNextPosition(HANDLE section) {
+  WinRingAccess ring(section, nullptr);
+  return ReadNextPosition(ring);
+}
+
 }  // namespace zanvor
 
 #endif  // ZANVOR_REGISTRY_MESSAGE_BUFFER_WIN_H_

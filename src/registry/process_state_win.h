@@ -15,12 +15,17 @@
 namespace zanvor {
 
 struct ProcessState {
-  UniqueHandle serverMutex;    // "VFPZanvor": owned by the server instance's thread
-  UniqueHandle bufferMutex;    // "vfp_zanvor_mu": serialises ring writers
-  UniqueHandle bufferSection;  // "vfp_zanvor": the 16 KB ring
-  UniqueFile mailslotHandle;   // server side of the machine's mailslot
-  UniqueThreadTimer timerId;   // the 200 ms receive timer
+  UniqueHandle serverMutex;      // "VFPZanvor": owned by the server instance's thread
+  UniqueHandle bufferMutex;      // "vfp_zanvor_mu": serialises ring writers
+  UniqueHandle bufferSection;    // "vfp_zanvor": the 16 KB ring
+  UniqueFile mailslotHandle;     // server side of the machine's mailslot
+  UniqueThreadTimer timerId;     // the 200 ms receive timer
+  UniqueThreadTimer retryTimer;  // resends unacknowledged registrations
   UINT messageId = 0;
+  // The library's own messages (extension_messages.h), by ExtensionMessage.
+  UINT ackMessageId = 0;
+  UINT undoMessageId = 0;
+  UINT statusMessageId = 0;
   WNDPROC previousWindowProc = nullptr;
   // True while this thread holds one ownership count of serverMutex. A
   // second successful wait by the owner adds a count that must be given back

@@ -14,15 +14,12 @@ void CopyField(char* field, const std::string& text) {
   field[text.size()] = '\0';
 }
 
-// Stores the name in the ring and posts it to the server; the position and
-// the post result are not looked at (a failed store carries position 0,
-// which the server reads as the empty name and ignores).
-void Forward(SubscriptionLink& link, InstanceCode code, const std::string& name, uint32_t window) {
-  const uint16_t position = link.StoreText(name);
-  link.Post(link.ServerWindow(), MakeWParam(code, position), window);
-}
-
 }  // namespace
+
+void SubscriptionLink::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
+  const uint16_t position = StoreText(name);
+  if (position != 0) Post(ServerWindow(), MakeWParam(code, position), window);
+}
 
 void SubscriptionTables::ResetSubscribers() {
   for (SubscriberEntry& entry : entries) entry.slot = kFreeSlot;
@@ -108,7 +105,7 @@ void SubscriptionTables::AddSubscription(const SubscriptionRequest& request,
     link.Post(window, MakeWParam(kTableFull), 0);
     return;
   }
-  if (RemoteServerKnown(link)) Forward(link, kRegisterSubscriber, request.name, window);
+  if (RemoteServerKnown(link)) link.ForwardName(kRegisterSubscriber, request.name, window);
 }
 
 void SubscriptionTables::RemoveSubscription(const SubscriptionRequest& request,
@@ -121,7 +118,7 @@ void SubscriptionTables::RemoveSubscription(const SubscriptionRequest& request,
     FreeIfUnreferenced(slot);
   }
   if (RemoteServerKnown(link)) {
-    Forward(link, kUnregisterSubscriber, request.name, request.window);
+    link.ForwardName(kUnregisterSubscriber, request.name, request.window);
   }
 }
 
@@ -138,7 +135,7 @@ void SubscriptionTables::ForwardAll(InstanceCode code, SubscriptionLink& link) {
     if (records[slot].inUse != 1) continue;
     if (!RemoteServerKnown(link)) return;
     // Every name goes with this instance's window, whatever its entries hold.
-    Forward(link, code, records[slot].name, link.MainWindow());
+    link.ForwardName(code, records[slot].name, link.MainWindow());
   }
 }
 

@@ -58,6 +58,10 @@ class SubscriptionLink {
   // Stores text + NUL in the MessageBuffer; its position, or 0.
   virtual uint16_t StoreText(const std::string& text) = 0;
   virtual PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) = 0;
+  // Stores `name` and posts it to the server with `window` under `code`. A
+  // name that could not be stored is not posted: the server would read
+  // whatever text the ring's first record holds.
+  virtual void ForwardName(InstanceCode code, const std::string& name, uint32_t window);
 };
 
 class SubscriptionTables {

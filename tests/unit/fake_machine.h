@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct FakePost {
   uint32_t window;  // 0xFFFF for a broadcast
   uint32_t wParam;
   uint32_t lParam;
+  bool extension = false;  // one of the library's own messages, not InstanceMessage
+  ExtensionMessage which = ExtensionMessage::kStatus;
 };
 
 class FakeMachine;
@@ -39,9 +42,17 @@ class FakeInstanceEnv : public InstanceEnv {
   bool ClaimServerRole() override;
   void ExecuteCommand(const std::string& command) override { executed.push_back(command); }
   void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
+  PostResult PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
+                           uint32_t lParam) override;
+  void ArmRetryTimer(uint32_t delayMs) override { retryTimerMs = delayMs; }
+  void CancelRetryTimer() override { retryTimerMs = 0; }
+  void AddMachineStatus(StatusReport* report) override {
+    report->process = 1000 + static_cast<uint32_t>(index_);
+  }
 
   std::vector<std::string> executed;
   std::vector<std::string> errorBoxes;
+  uint32_t retryTimerMs = 0;  // 0 while the retry timer is not armed
 
  private:
   FakeMachine& machine_;
@@ -131,7 +142,13 @@ class FakeMachine {
     if (queue == queues.end() || queue->second.empty()) return false;
     const FakePost message = queue->second.front();
     queue->second.pop_front();
-    if (instance.subclassed) instance.protocol->OnInstanceMessage(message.wParam, message.lParam);
+    if (!instance.subclassed) return true;
+    if (message.extension && olderBuilds.count(index) != 0) return true;  // not registered there
+    if (message.extension) {
+      instance.protocol->OnExtensionMessage(message.which, message.wParam, message.lParam);
+    } else {
+      instance.protocol->OnInstanceMessage(message.wParam, message.lParam);
+    }
     return true;
   }
 
@@ -146,7 +163,7 @@ class FakeMachine {
   int CountPosts(InstanceCode code, uint32_t window = 0) const {
     int count = 0;
     for (const FakePost& post : posts) {
-      if (post.from < 0 || CodeOf(post.wParam) != code) continue;
+      if (post.from < 0 || post.extension || CodeOf(post.wParam) != code) continue;
       if (window == 0 || post.window == window) ++count;
     }
     return count;
@@ -171,6 +188,24 @@ class FakeMachine {
     return PostResult::kPosted;
   }
 
+  PostResult PostExtension(int from, ExtensionMessage which, uint32_t window, uint32_t wParam,
+                           uint32_t lParam) {
+    if (olderBuilds.count(from) != 0) return PostResult::kPosted;  // sent nothing
+    const FakePost post{from, window, wParam, lParam, true, which};
+    posts.push_back(post);
+    auto queue = queues.find(window);
+    if (queue == queues.end()) return PostResult::kWindowGone;
+    queue->second.push_back(post);
+    return PostResult::kPosted;
+  }
+
+  // Fires every armed retry timer once.
+  void FireRetryTimers() {
+    for (Instance& instance : instances) {
+      if (instance.alive && instance.env->retryTimerMs != 0) instance.protocol->OnRetryTimer();
+    }
+  }
+
   void Broadcast(int from, uint32_t wParam, uint32_t lParam) {
     posts.push_back({from, kBroadcast, wParam, lParam});
     for (auto& queue : queues) queue.second.push_back({from, kBroadcast, wParam, lParam});
@@ -192,6 +227,9 @@ class FakeMachine {
   std::vector<FakePost> posts;
   int mutexOwner = -1;
   bool storesFail = false;
+  // Instances of a build without the library's own messages: they send none
+  // and their hosts ignore them.
+  std::set<int> olderBuilds;
 };
 
 inline uint16_t FakeInstanceEnv::StoreText(const std::string& text) { return machine_.Store(text); }
@@ -203,6 +241,10 @@ inline void FakeInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
   machine_.Broadcast(index_, wParam, lParam);
 }
 inline bool FakeInstanceEnv::ClaimServerRole() { return machine_.Claim(index_); }
+inline PostResult FakeInstanceEnv::PostExtension(ExtensionMessage message, uint32_t window,
+                                                 uint32_t wParam, uint32_t lParam) {
+  return machine_.PostExtension(index_, message, window, wParam, lParam);
+}
 
 }  // namespace zanvor
 

@@ -394,5 +394,94 @@ TEST_F(InstanceProtocolTest, TheServerRefusesRegistrationsItCannotHonour) {
   EXPECT_EQ(Subscribers(0, "x"), std::vector<uint32_t>{m_.Window(0)});
 }
 
+// The registration acknowledgement, an extension older builds ignore.
+class RegistrationAckTest : public InstanceProtocolTest {};
+
+TEST_F(RegistrationAckTest, AnOverwrittenRegistrationIsUndoneAndSentAgain) {
+  LoadSettled(2);
+  m_[1].Subscribe("late", kHandler);  // the first store of the ring
+  const uint16_t position = PositionOf(m_.posts.back().wParam);
+  // The ring wraps before the busy server reads the record: a name of the
+  // same length now stands where "late" was.
+  for (int stores = 0; m_.Store("xxxx") != position; ++stores) ASSERT_LT(stores, 100000);
+  m_.Pump();
+  int undos = 0;
+  for (const FakePost& post : m_.posts) {
+    undos += post.extension && post.which == ExtensionMessage::kRegisterUndo &&
+             post.wParam == TextCheck("xxxx") && post.lParam == m_.Window(1);
+  }
+  EXPECT_EQ(undos, 1);
+  EXPECT_EQ(m_[0].tables.FindSubscription("xxxx"), -1);  // undone
+  EXPECT_EQ(m_[0].tables.FindSubscription("late"), -1);
+  EXPECT_EQ(m_[1].AwaitingAck(), Strings{"late"});
+  EXPECT_EQ(m_.Env(1).retryTimerMs, kFirstRegisterRetryMs);
+
+  m_.FireRetryTimers();
+  m_.Pump();
+  EXPECT_EQ(Subscribers(0, "late"), std::vector<uint32_t>{m_.Window(1)});
+  EXPECT_TRUE(m_[1].AwaitingAck().empty());
+  EXPECT_EQ(m_.Env(1).retryTimerMs, 0u);
+  m_[0].PostLocal("late:m");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("m")});
+}
+
+TEST_F(RegistrationAckTest, ANameThatCouldNotBeStoredIsSentOnceTheRingIsFree) {
+  LoadSettled(2);
+  m_.storesFail = true;  // another process holds the buffer mutex
+  m_[1].Subscribe("held", kHandler);
+  m_.FireRetryTimers();
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), 0);
+  EXPECT_EQ(m_.Env(1).retryTimerMs, 2 * kFirstRegisterRetryMs);
+  m_.storesFail = false;
+  m_.FireRetryTimers();
+  m_.Pump();
+  EXPECT_EQ(Subscribers(0, "held"), std::vector<uint32_t>{m_.Window(1)});
+  EXPECT_EQ(m_.Env(1).retryTimerMs, 0u);
+}
+
+TEST_F(RegistrationAckTest, AnOlderServerThatNeverAcknowledgesGetsABoundedNumberOfCopies) {
+  LoadSettled(2);
+  m_.olderBuilds.insert(0);
+  m_[1].Subscribe("n", kHandler);
+  for (int round = 0; round < 20; ++round) {
+    m_.FireRetryTimers();
+    m_.Pump();
+  }
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), 1 + kRegisterRetries);
+  EXPECT_EQ(Subscribers(0, "n"), std::vector<uint32_t>{m_.Window(1)});
+  EXPECT_EQ(m_.Env(1).retryTimerMs, 0u);
+}
+
+TEST_F(RegistrationAckTest, AStatusRequestIsAnsweredWithTheInstancesFigures) {
+  LoadSettled(3);
+  SubscribeAll({0, 1, 2}, "a");
+  SubscribeAll({1}, "b");
+  Send(2, kDeliverText, "a:stale", 12345);  // its check does not match
+  m_.queues[0x7000];
+  m_.PostExtension(-1, ExtensionMessage::kStatus, m_.Window(0), kStatusRequest, 0x7000);
+  m_.PostExtension(-1, ExtensionMessage::kStatus, m_.Window(2), kStatusRequest, 0x7000);
+  m_.Pump();
+  ASSERT_EQ(m_.queues[0x7000].size(), 2u);
+  StatusReport server;
+  StatusReport client;
+  for (StatusReport* report : {&server, &client}) {
+    const FakePost answer = m_.queues[0x7000].front();
+    m_.queues[0x7000].pop_front();
+    const std::string text = m_.Read(PositionOf(answer.wParam));
+    EXPECT_EQ(TextCheck(text), answer.lParam);
+    ASSERT_TRUE(ParseStatusReport(text, report));
+  }
+  EXPECT_TRUE(server.isServer);
+  EXPECT_EQ(server.tableNames, 2u);
+  EXPECT_EQ(server.tableEntries, 4u);
+  EXPECT_EQ(server.process, 1000u);
+  EXPECT_FALSE(client.isServer);
+  EXPECT_EQ(client.serverWindow, m_.Window(0));
+  EXPECT_EQ(client.ownNames, 1u);
+  EXPECT_EQ(client.instance.textsDropped, 1u);
+}
+
 }  // namespace
 }  // namespace zanvor

@@ -280,6 +280,26 @@ class OneMachineTest(wd.MachineTestCase):
         self.assertEqual(received, sorted(received))
         self.assertEqual(received[-1], posted[-1])
 
+    def test_a_subscription_takes_effect_though_the_ring_wrapped_before_the_server_read_it(self):
+        server = self.start()
+        client = self.start()
+        self.exchange(server, client)
+        os.kill(server.process.pid, signal.SIGSTOP)
+        try:
+            self.subscribe(client, "late", "Late")
+            # 150 texts of 150 bytes wrap the 16 KB ring over the name.
+            for _ in range(150):
+                client.send('=ZANVOR_LOCAL("other", "%s")' % ("x" * 150))
+            client.sync(timeout=60)
+            client.send("DOEVENTS 2000")  # the client's retries run meanwhile
+            client.sync(timeout=60)
+        finally:
+            os.kill(server.process.pid, signal.SIGCONT)
+        self.exchange(server, client)
+        client.send('=ZANVOR_LOCAL("late", "1")')
+        self.wait_calls(client, "Late", 1)
+        self.assertEqual(client.errors(), [], client.describe())
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -126,26 +126,37 @@ def solo():
 class Lan:
     """Emulated machines joined by a bridge that lives in a namespace of its
     own. Machine i gets eth0 with 10.77.0.<i>/24 and a default route on it
-    (255.255.255.255 needs one); nothing else is reachable."""
+    (255.255.255.255 needs one); nothing else is reachable.
+
+    With broadcast=False each address is a /32 with a route to the subnet:
+    the machines still reach each other by address (the relays do), but no
+    adapter has a subnet broadcast address, so the library's UDP copy of a
+    post goes to the loopback address only and never leaves its machine.
+    `tag` keeps the namespace names of a second LAN of one run apart."""
 
     SUBNET = "10.77.0."
 
-    def __init__(self):
-        self.bridge = Namespace("br", lo=False)
+    def __init__(self, broadcast=True, tag=""):
+        self.broadcast = broadcast
+        self.tag = tag
+        self.bridge = Namespace(tag + "br", lo=False)
         _ip("-n", self.bridge.name, "link", "add", "br0", "type", "bridge")
         _ip("-n", self.bridge.name, "link", "set", "br0", "up")
         self.machines = []
 
     def add_namespace(self):
         index = len(self.machines) + 1
-        ns = Namespace("m%d" % index)
+        ns = Namespace("%sm%d" % (self.tag, index))
         port = "p%d" % index
         _ip("-n", ns.name, "link", "add", "eth0", "type", "veth", "peer", "name", port,
             "netns", self.bridge.name)
         _ip("-n", self.bridge.name, "link", "set", port, "master", "br0", "up")
         ns.address = self.SUBNET + str(index)
-        _ip("-n", ns.name, "addr", "add", ns.address + "/24", "dev", "eth0")
+        _ip("-n", ns.name, "addr", "add", ns.address + ("/24" if self.broadcast else "/32"),
+            "dev", "eth0")
         _ip("-n", ns.name, "link", "set", "eth0", "up")
+        if not self.broadcast:
+            _ip("-n", ns.name, "route", "add", self.SUBNET + "0/24", "dev", "eth0")
         _ip("-n", ns.name, "route", "add", "default", "dev", "eth0")
         self.machines.append(ns)
         return ns
