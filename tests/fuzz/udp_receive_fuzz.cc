@@ -1,8 +1,8 @@
 // The UDP path's receive step: datagrams as recv hands them over, each
 // through ReceiveDatagram, sharing one ReceiveState (and so one duplicate
 // filter) with the mailslot's receive ticks, as the server instance does.
-// Every outcome is checked against a plain model: a queue of the last
-// RecentIdRing::kEntries ids that starts all zero.
+// Every outcome, and the receive counters, are checked against a plain
+// model: a queue of the last RecentIdRing::kEntries ids that starts all zero.
 //
 // Input: records, each an op byte and its data:
 //   op % 8 == 0  junk: 2-byte little-endian length (mod 600), then bytes
@@ -30,6 +30,7 @@
 
 #include "contract/network.h"
 #include "messaging/packet.h"
+#include "messaging/receive_counters.h"
 #include "messaging/receive_tick.h"
 #include "messaging/recent_id_ring.h"
 #include "unit/fake_mailslot.h"
@@ -99,30 +100,44 @@ class Model {
 
   // What the step should do with `d`: false to drop it, else *text.
   bool Receive(const Datagram& d, Text* text) {
+    const Fate fate = FateOf(d, text);
+    ++(fate == Fate::kDelivered   ? counters.delivered
+       : fate == Fate::kDuplicate ? counters.duplicates
+                                  : counters.bad);
+    return fate == Fate::kDelivered;
+  }
+
+  // The figures the receive state should show.
+  zanvor::ReceiveCounters counters;
+
+ private:
+  enum class Fate { kDelivered, kDuplicate, kBad };
+
+  Fate FateOf(const Datagram& d, Text* text) {
     const Bytes& b = d.bytes;
     if (b.size() < static_cast<size_t>(zanvor::kMinReceivedDatagram) ||
         b.size() > static_cast<size_t>(zanvor::kMaxReceivedDatagram)) {
-      return false;
+      return Fate::kBad;
     }
     Id id;
     for (int i = 0; i < 8; ++i) {
       id.first = id.first << 8 | b[i];
       id.second = id.second << 8 | b[8 + i];
     }
-    if (held_[id] > 0) return false;
+    if (held_[id] > 0) return Fate::kDuplicate;
     if (--held_[ids_.front()] == 0) held_.erase(ids_.front());
     ids_.pop_front();
     ids_.push_back(id);
     ++held_[id];
-    if (d.made) return TextOf(d.payload, text);
+    if (d.made) return TextOf(d.payload, text) ? Fate::kDelivered : Fate::kBad;
     Bytes plain(b.size() - zanvor::kPacketIdSize);
     zanvor::CMsgUnPack unpacker;
     const int32_t n = unpacker.UnPack(b.data() + zanvor::kPacketIdSize,
                                       static_cast<int32_t>(plain.size()), plain.data());
-    return TextOf(std::string(plain.begin(), plain.begin() + n), text);
+    return TextOf(std::string(plain.begin(), plain.begin() + n), text) ? Fate::kDelivered
+                                                                       : Fate::kBad;
   }
 
- private:
   std::deque<Id> ids_;                        // oldest first
   std::unordered_map<Id, int, IdHash> held_;  // how often each id is in ids_
 };
@@ -164,8 +179,10 @@ class Harness {
     for (int i = 0; i < zanvor::kDatagramsPerTick && !mailslotQueue_.empty(); ++i) {
       Text text;
       const Datagram& d = mailslotQueue_.front();
-      if (d.bytes.size() <= static_cast<size_t>(zanvor::kPacketBufferSize) &&
-          model_.Receive(d, &text)) {
+      ++model_.counters.mailslotDatagrams;
+      if (d.bytes.size() > static_cast<size_t>(zanvor::kPacketBufferSize)) {
+        ++model_.counters.bad;  // read out whole and dropped
+      } else if (model_.Receive(d, &text)) {
         expected.push_back(text);
       }
       mailslotQueue_.pop_front();
@@ -179,6 +196,15 @@ class Harness {
   }
 
   void CheckIndex() const { Check(state_.recentIds.IndexIsConsistent(), "the id index broke"); }
+  void CheckCounters() const {
+    const zanvor::ReceiveCounters& have = state_.counters;
+    const zanvor::ReceiveCounters& want = model_.counters;
+    Check(have.mailslotDatagrams == want.mailslotDatagrams, "mailslot datagrams miscounted");
+    Check(have.udpDatagrams == 0, "the portable step counted UDP reads");
+    Check(have.delivered == want.delivered, "deliveries miscounted");
+    Check(have.duplicates == want.duplicates, "duplicates miscounted");
+    Check(have.bad == want.bad, "bad datagrams miscounted");
+  }
   // After the 1st, 2nd, 4th, 8th ... record: a full check costs more than
   // many datagrams, and a broken link stays broken until its entry is
   // overwritten.
@@ -288,6 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 7:
         harness.MailslotTick();
         harness.CheckIndexNow();
+        harness.CheckCounters();
         continue;
     }
     for (const Datagram& each : batch) {
@@ -301,9 +328,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       harness.CheckIndexNow();
     }
+    harness.CheckCounters();
   }
   harness.Drain();
   harness.CheckIndex();
+  harness.CheckCounters();
   Check(harness.boxes() == 0, "an error box without a failed read");
   return 0;
 }
