@@ -299,6 +299,10 @@ void InstanceProtocol::AskForServer() {
 }
 
 void InstanceProtocol::LearnServer(uint32_t window) {
+  // An announcement or reply naming this very window comes from an earlier
+  // load in this host, queued before it unloaded: the role it names may
+  // have gone to another instance since. It is only ever taken by a claim.
+  if (window == mainWindow) return;
   serverWindow = window;
   queryInFlight_ = false;
   tables.ReregisterAll(*this);

@@ -109,6 +109,24 @@ TEST_F(InstanceProtocolTest, TheLastInstanceLeavingAnnouncesItToNobody) {
   EXPECT_EQ(m_.mutexOwner, -1);
 }
 
+// A host that unloads and loads again before it pumps finds its first
+// load's ServerAnnounce still queued for its window: it names this window,
+// but the role went to another instance meanwhile.
+TEST_F(InstanceProtocolTest, AnInstanceLoadedAgainTakesNoRoleFromItsEarlierLoad) {
+  const int s = m_.Load();
+  const int a = m_.Load();
+  m_.Unload(s);
+  const int b = m_.Load();  // wins the role s gave back
+  m_.LoadAgain(s);
+  m_.Pump();
+  EXPECT_TRUE(m_[b].IsServer());
+  EXPECT_EQ(m_[s].serverWindow, m_.Window(b));
+  EXPECT_EQ(m_[a].serverWindow, m_.Window(b));
+  for (const FakePost& post : m_.posts) {
+    EXPECT_FALSE(post.from == s && CodeOf(post.wParam) == kServerReply) << "s answered a query";
+  }
+}
+
 TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
   LoadSettled(2);
   SubscribeAll({1}, "a");
