@@ -127,6 +127,26 @@ TEST_F(InstanceProtocolTest, AnInstanceLoadedAgainTakesNoRoleFromItsEarlierLoad)
   }
 }
 
+// A registration on its way to the server that unloaded reaches the client
+// loaded again in its window: it is passed on, and neither registers that
+// client's window nor stays in its tables for when it becomes the server.
+TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsPassedOnAndNotKept) {
+  LoadSettled(2);
+  m_[1].Subscribe("n", kHandler);
+  m_.Unload(0);
+  const int b = m_.Load();
+  m_.LoadAgain(0);
+  m_.Pump();
+  EXPECT_EQ(Subscribers(b, "n"), std::vector<uint32_t>{m_.Window(1)});
+
+  m_.Kill(b);
+  m_.Unload(1);            // its withdrawal goes to the dead server
+  m_[0].PostLocal("n:x");  // finds the server gone and takes the role
+  m_.Pump();
+  ASSERT_TRUE(m_[0].IsServer());
+  EXPECT_EQ(m_[0].tables.FindSubscription("n"), -1);
+}
+
 TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
   LoadSettled(2);
   SubscribeAll({1}, "a");
