@@ -52,10 +52,21 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       // handler; no instance sends it.
       if (lParam != 0) {
         const std::string name = env_.ReadText(PositionOf(wParam));
+        if (!IsServer()) {
+          // Meant for the server this window was before it loaded again. A
+          // client's tables hold only its own names, since it registers each
+          // record it holds with its own window: it passes the registration
+          // on and keeps nothing. (The subscriber registers its names again
+          // with the server it finds in any case.)
+          if (lParam != mainWindow && RemoteServerKnown()) {
+            ForwardName(kRegisterSubscriber, name, lParam);
+          }
+          break;
+        }
         tables.AddSubscription({lParam, name, std::string()}, *this);
         // Tells the client which name arrived, so that it can send a
         // registration again whose record was overwritten or never stored.
-        if (IsServer() && lParam != mainWindow) {
+        if (lParam != mainWindow) {
           env_.PostExtension(ExtensionMessage::kRegisterAck, lParam, PositionOf(wParam),
                              TextCheck(name));
         }
@@ -299,6 +310,10 @@ void InstanceProtocol::AskForServer() {
 }
 
 void InstanceProtocol::LearnServer(uint32_t window) {
+  // An announcement or reply naming this very window comes from an earlier
+  // load in this host, queued before it unloaded: the role it names may
+  // have gone to another instance since. It is only ever taken by a claim.
+  if (window == mainWindow) return;
   serverWindow = window;
   queryInFlight_ = false;
   tables.ReregisterAll(*this);

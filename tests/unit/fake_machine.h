@@ -87,6 +87,17 @@ class FakeMachine {
     return index;
   }
 
+  // ZANVOR_INIT once more in a host that unloaded: the same main window, and
+  // whatever was queued for it meanwhile, reaches a fresh protocol.
+  void LoadAgain(int index) {
+    Instance& instance = instances[index];
+    instance.protocol = std::make_unique<InstanceProtocol>(*instance.env);
+    instance.protocol->mainWindow = instance.window;
+    instance.protocol->tables.ResetSubscribers();
+    instance.subclassed = true;
+    instance.protocol->Join();
+  }
+
   // ZANVOR_EXIT: restore the window procedure, release an owned server
   // mutex, then the protocol's part. The process (and its window) goes on.
   void Unload(int index) {

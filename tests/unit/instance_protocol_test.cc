@@ -109,6 +109,44 @@ TEST_F(InstanceProtocolTest, TheLastInstanceLeavingAnnouncesItToNobody) {
   EXPECT_EQ(m_.mutexOwner, -1);
 }
 
+// A host that unloads and loads again before it pumps finds its first
+// load's ServerAnnounce still queued for its window: it names this window,
+// but the role went to another instance meanwhile.
+TEST_F(InstanceProtocolTest, AnInstanceLoadedAgainTakesNoRoleFromItsEarlierLoad) {
+  const int s = m_.Load();
+  const int a = m_.Load();
+  m_.Unload(s);
+  const int b = m_.Load();  // wins the role s gave back
+  m_.LoadAgain(s);
+  m_.Pump();
+  EXPECT_TRUE(m_[b].IsServer());
+  EXPECT_EQ(m_[s].serverWindow, m_.Window(b));
+  EXPECT_EQ(m_[a].serverWindow, m_.Window(b));
+  for (const FakePost& post : m_.posts) {
+    EXPECT_FALSE(post.from == s && CodeOf(post.wParam) == kServerReply) << "s answered a query";
+  }
+}
+
+// A registration on its way to the server that unloaded reaches the client
+// loaded again in its window: it is passed on, and neither registers that
+// client's window nor stays in its tables for when it becomes the server.
+TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsPassedOnAndNotKept) {
+  LoadSettled(2);
+  m_[1].Subscribe("n", kHandler);
+  m_.Unload(0);
+  const int b = m_.Load();
+  m_.LoadAgain(0);
+  m_.Pump();
+  EXPECT_EQ(Subscribers(b, "n"), std::vector<uint32_t>{m_.Window(1)});
+
+  m_.Kill(b);
+  m_.Unload(1);            // its withdrawal goes to the dead server
+  m_[0].PostLocal("n:x");  // finds the server gone and takes the role
+  m_.Pump();
+  ASSERT_TRUE(m_[0].IsServer());
+  EXPECT_EQ(m_[0].tables.FindSubscription("n"), -1);
+}
+
 TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
   LoadSettled(2);
   SubscribeAll({1}, "a");
