@@ -33,9 +33,15 @@ class RecordingHost final : public ScriptHost {
   bool ListFunctions(HostError* error) override { return Refuse(error); }
   void DoEvents(double) override {}
   void Quit() override {}
+  std::string ResourceText() override { return "pid=7 handles=3"; }
+  bool DestroyMainWindow() override {
+    ++windowsDestroyed;
+    return true;
+  }
 
   std::vector<std::string> lines;
   std::vector<std::string> errors;
+  int windowsDestroyed = 0;
 
  private:
   static bool Refuse(HostError* error) {
@@ -78,6 +84,13 @@ TEST_F(InterpreterTest, QpcIsTheClockReadOnEachCallAsDigits) {
   EXPECT_EQ(Run({"? QPC(), QPC() + 'x'"}),
             (std::vector<std::string>{"1099511627783 1099511627784x"}));
   EXPECT_EQ(now, (uint64_t{1} << 40) + 9);
+}
+
+TEST_F(InterpreterTest, ResourcesAndDestroyWindowAreTheHostsAndTakeNoArguments) {
+  EXPECT_EQ(Run({"? RESOURCES()", "? destroywindow()", "? RESOURCES(1)"}),
+            (std::vector<std::string>{"pid=7 handles=3", ".T."}));
+  EXPECT_EQ(host.windowsDestroyed, 1);
+  EXPECT_EQ(host.errors, (std::vector<std::string>{"RESOURCES takes no arguments."}));
 }
 
 TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {

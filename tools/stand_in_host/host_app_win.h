@@ -49,6 +49,8 @@ class HostApp final : public ScriptHost, public HostServices {
   bool ListFunctions(HostError* error) override;
   void DoEvents(double milliseconds) override;
   void Quit() override { quit_ = true; }
+  std::string ResourceText() override;
+  bool DestroyMainWindow() override;
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;

@@ -14,8 +14,10 @@
 //   * comment                  also "&&" after a command
 //
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
-// `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX and QPC (the
-// clock's microseconds, as decimal digits), and the loaded library's
+// `-`, parentheses, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX, QPC (the
+// clock's microseconds, as decimal digits), RESOURCES (the host process's
+// counters, see ScriptHost::ResourceText) and DESTROYWINDOW (destroys the
+// host's main window, the process lives on), and the loaded library's
 // functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
@@ -58,6 +60,14 @@ class ScriptHost {
   // milliseconds < 0: one pass over the waiting messages.
   virtual void DoEvents(double milliseconds) = 0;
   virtual void Quit() = 0;
+
+  // What the process holds, as "key=value" words separated by spaces: its
+  // id, memory, kernel handles and window-system objects, for checking that
+  // a long run leaks none of them.
+  virtual std::string ResourceText() = 0;
+  // Destroys the main window while the process and its library stay, as a
+  // program does that closes its last form; true when it was destroyed.
+  virtual bool DestroyMainWindow() = 0;
 };
 
 class Interpreter {
