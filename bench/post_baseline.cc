@@ -10,6 +10,10 @@
 //                          fast as it can and prints how long that took, the
 //                          slowest write and the first one that had to wait
 //                          for room (0: none did)
+//   hold-mutex, find-server, ring-check   probes of the machine's shared
+//                          objects (machine_probes.cc)
+//   junk mailslot|udp N RATE SEED         datagrams a server must reject or
+//                          take once (junk_flood.cc)
 //
 // source -> hop -> sink is two process hops made of bare PostMessageA calls,
 // the same hops a local post takes (poster -> server instance -> subscriber
@@ -27,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_modes.h"
 #include "common/counter_clock.h"
 #include "common/win_handles.h"
 #include "messaging/packet.h"
@@ -235,7 +240,10 @@ int RunFlood(uint64_t count) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: zanvor_bench.exe sink N | hop | source N intervalUs | flood N\n");
+  std::fprintf(stderr,
+               "usage: zanvor_bench.exe sink N | hop | source N intervalUs | flood N\n"
+               "       | hold-mutex NAME MS [abandon] | find-server MS | ring-check\n"
+               "       | junk mailslot|udp N RATE SEED\n");
   return 2;
 }
 
@@ -249,6 +257,19 @@ int Main(int argc, char** argv) {
     return RunSource(n, interval);
   }
   if (mode == "flood" && argc == 3 && ParseCount(argv[2], &n)) return RunFlood(n);
+  uint64_t seed = 0;
+  if (mode == "hold-mutex" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "abandon")) &&
+      ParseCount(argv[3], &n)) {
+    return RunHoldMutex(argv[2], static_cast<uint32_t>(n), argc == 5);
+  }
+  if (mode == "find-server" && argc == 3 && ParseCount(argv[2], &n)) {
+    return RunFindServer(static_cast<uint32_t>(n));
+  }
+  if (mode == "ring-check" && argc == 2) return RunRingCheck();
+  if (mode == "junk" && argc == 6 && ParseCount(argv[3], &n) && ParseCount(argv[4], &interval) &&
+      ParseCount(argv[5], &seed)) {
+    return RunJunk(argv[2], n, interval, static_cast<uint32_t>(seed));
+  }
   return Usage();
 }
 
