@@ -9,6 +9,7 @@ HOST_EXE = Path(os.environ.get("ZANVOR_HOST", BUILD / "zanvor.exe"))
 FLL = Path(os.environ.get("ZANVOR_FLL", BUILD / "zanvor.fll"))
 FAKE_FLL = Path(os.environ.get("ZANVOR_FAKE_FLL", BUILD / "fake.fll"))
 RELAY_EXE = Path(os.environ.get("ZANVOR_RELAY", BUILD / "zanvor_relay.exe"))
+BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", BUILD / "zanvor_bench.exe"))
 WAIT_SCALE = float(os.environ.get("ZANVOR_WAIT_SCALE", "1"))
 
 # Wine is slow to start a process (a second or more on a loaded machine);
