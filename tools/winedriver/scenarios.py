@@ -519,19 +519,20 @@ def replay_texts(junk_line, seed):
     return ["%d-%d" % (seed, k) for k in range(count)]
 
 
-def judge_replays(result, label, receivers, expected, seeds):
+def judge_replays(result, label, members, expected, seeds):
     """Each replayed text of the floods with these seeds once at every
-    receiver, and no text whose check byte was spoilt."""
+    member, and no text whose check byte was spoilt."""
     expected = set(expected)
     mine = tuple("%d-" % s for s in seeds) + tuple("bad-%d-" % s for s in seeds)
     worst = len(expected)
-    for host in receivers:
-        got = [c[0] for c in host.calls("OnReplay") if c and c[0].startswith(mine)]
+    for member in members:
+        got = [c[0] for c in member.host.calls("OnReplay") if c and c[0].startswith(mine)]
         twice = len(got) - len(set(got))
         foreign = [g for g in got if g not in expected]
-        result.check(not twice, "%s: %d replayed texts ran twice" % (label, twice))
-        result.check(not foreign, "%s: texts that should have been dropped ran: %r" %
-                     (label, foreign[:3]))
+        result.check(not twice, "%s: %d replayed texts ran twice at #%d" %
+                     (label, twice, member.sender))
+        result.check(not foreign, "%s: texts that should have been dropped ran at #%d: %r" %
+                     (label, member.sender, foreign[:3]))
         worst = min(worst, len(set(got) & expected))
     result.figure(label + ": replayed texts run once", "%d/%d at the worst receiver" % (
         worst, len(expected)))
@@ -577,7 +578,7 @@ def junk_flood(machine, junk=5000, junk_rate=2000, posts=100, valid_rate=10.0, s
     lost = sum(v.missing for v in verdicts)
     result.check(lost == 0, "%d valid posts were lost in the flood" % lost)
     for path, s, flood in floods:
-        judge_replays(result, "replays on " + path, hosts, flood.texts, (s,))
+        judge_replays(result, "replays on " + path, crowd.members, flood.texts, (s,))
     result.figure("longest round trip: server, client, poster", ", ".join(
         "%.0f ms" % (longest[m.sender] * 1000) for m in crowd.members))
     for sender, seconds in longest.items():
@@ -629,7 +630,7 @@ def soak(machine, minutes=10.0, hosts=8, rate=4.0, net_rate=1.0, every=45.0, see
     before = crowd.resources()
     ring_before = ring_check(machine)
     texts = filter_probe(machine, crowd, seed)
-    judge_replays(result, "duplicate filter at the start", crowd.hosts(), texts, (seed,))
+    judge_replays(result, "duplicate filter at the start", crowd.live(), texts, (seed,))
     local.start()
     network.start()
     start = time.monotonic()
@@ -680,7 +681,7 @@ def soak(machine, minutes=10.0, hosts=8, rate=4.0, net_rate=1.0, every=45.0, see
     after = crowd.resources()
     ring_after = ring_check(machine)
     texts = filter_probe(machine, crowd, seed + 100)
-    judge_replays(result, "duplicate filter at the end", crowd.hosts(), texts, (seed + 100,))
+    judge_replays(result, "duplicate filter at the end", crowd.live(), texts, (seed + 100,))
     for when, ring in (("start", ring_before), ("end", ring_after)):
         result.figure("ring at the %s: next, records" % when, "%d, %d (%s)" % (
             ring["next"], ring["records"], "consistent" if ring["consistent"] else
