@@ -12,6 +12,10 @@
 //                          the server mailslot as fast as it can (flood.h)
 //   udpflood N ADDRESS     sends the same N datagrams over UDP to ADDRESS on
 //                          the library's port as fast as it can
+//   hold-mutex, find-server, ring-check   probes of the machine's shared
+//                          objects (machine_probes.cc)
+//   junk mailslot|udp N RATE SEED         datagrams a server must reject or
+//                          take once (junk_flood.cc)
 //
 // source -> hop -> sink is two process hops, the same hops a local post takes
 // (poster -> server instance -> subscriber instance). Without `ring` they are
@@ -36,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_modes.h"
 #include "common/counter_clock.h"
 #include "common/win_handles.h"
 #include "contract/machine_objects.h"
@@ -277,7 +282,9 @@ int RunSource(uint64_t count, uint64_t intervalUs, FloorRing* ring) {
 int Usage() {
   std::fprintf(stderr,
                "usage: zanvor_bench.exe sink N [ring] | hop [ring] | source N intervalUs [ring]\n"
-               "                        | flood N [copies] | udpflood N ADDRESS\n");
+               "                        | flood N [copies] | udpflood N ADDRESS\n"
+               "       | hold-mutex NAME MS [abandon] | find-server MS | ring-check\n"
+               "       | junk mailslot|udp N RATE SEED\n");
   return 2;
 }
 
@@ -303,6 +310,19 @@ int Main(int argc, char** argv) {
     return RunMailslotFlood(n, value);
   }
   if (mode == "udpflood" && argc == 4 && ParseCount(argv[2], &n)) return RunUdpFlood(n, argv[3]);
+  uint64_t seed = 0;
+  if (mode == "hold-mutex" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "abandon")) &&
+      ParseCount(argv[3], &n)) {
+    return RunHoldMutex(argv[2], static_cast<uint32_t>(n), argc == 5);
+  }
+  if (mode == "find-server" && argc == 3 && ParseCount(argv[2], &n)) {
+    return RunFindServer(static_cast<uint32_t>(n));
+  }
+  if (mode == "ring-check" && argc == 2) return RunRingCheck();
+  if (mode == "junk" && argc == 6 && ParseCount(argv[3], &n) && ParseCount(argv[4], &interval) &&
+      ParseCount(argv[5], &seed)) {
+    return RunJunk(argv[2], n, interval, static_cast<uint32_t>(seed));
+  }
   return Usage();
 }
 

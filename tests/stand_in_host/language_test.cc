@@ -42,11 +42,17 @@ class RecordingHost final : public ScriptHost {
     }
   }
   void Quit() override {}
+  std::string ResourceText() override { return "pid=7 handles=3"; }
+  bool DestroyMainWindow() override {
+    ++windowsDestroyed;
+    return true;
+  }
 
   Interpreter* interpreter = nullptr;
   std::vector<std::string> events;
   std::vector<std::string> lines;
   std::vector<std::string> errors;
+  int windowsDestroyed = 0;
 
  private:
   static bool Refuse(HostError* error) {
@@ -91,6 +97,13 @@ TEST_F(InterpreterTest, QpcIsTheClockReadOnEachCallAsDigits) {
   EXPECT_EQ(Run({"? QPC(), QPC() + 'x'"}),
             (std::vector<std::string>{"1099511627783 1099511627784x"}));
   EXPECT_EQ(now, (uint64_t{1} << 40) + 9);
+}
+
+TEST_F(InterpreterTest, ResourcesAndDestroyWindowAreTheHostsAndTakeNoArguments) {
+  EXPECT_EQ(Run({"? RESOURCES()", "? destroywindow()", "? RESOURCES(1)"}),
+            (std::vector<std::string>{"pid=7 handles=3", ".T."}));
+  EXPECT_EQ(host.windowsDestroyed, 1);
+  EXPECT_EQ(host.errors, (std::vector<std::string>{"RESOURCES takes no arguments."}));
 }
 
 TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {

@@ -253,6 +253,55 @@ class OneMachineTest(wd.MachineTestCase):
         self.assertEqual(a.calls("OnAliveA"), [["still"], ["again"]])
         self.assertEqual(b.calls("OnAliveB")[-1], ["again"])
 
+    def strand_a_client(self):
+        """A server whose main window is destroyed while its process (and
+        so its hold on the role) lives on, and a client B whose post then
+        finds no window: B holds the post and asks for a server that cannot
+        answer."""
+        a = self.start()
+        b = self.start()
+        self.subscribe(a, "n", "NA")
+        self.subscribe(b, "n", "NB")
+        self.exchange(a, b)
+        self.assertEqual(a.ask("DESTROYWINDOW()"), ".T.")
+        b.send('=ZANVOR_LOCAL("n", "1")')
+        self.exchange(b)
+        self.assertEqual(b.calls("OnNB"), [])
+        return a, b
+
+    def assert_b_serves(self, b, held):
+        """Every later call of B delivers (the held post first), and a new
+        instance finds B as the server."""
+        b.send('=ZANVOR_LOCAL("n", "2")')
+        self.wait_calls(b, "NB", 1 + held)
+        b.send('=SUBSCRIBE("m", "DO OnM WITH <Msg>")', '=ZANVOR_LOCAL("m", "3")')
+        self.wait_calls(b, "M", 1)
+        c = self.start()
+        self.subscribe(c, "n", "NC")
+        self.exchange(b, c)
+        b.send('=ZANVOR_LOCAL("n", "4")')
+        self.wait_calls(c, "NC", 1)
+        self.exchange(b, c)
+        self.assertEqual(b.calls("OnNB"), [["1"]] * held + [["2"], ["4"]])
+        self.assertEqual(b.calls("OnM"), [["3"]])
+        self.assertEqual(c.calls("OnNC"), [["4"]])
+        self.assertEqual(b.errors(), [], b.describe())
+
+    def test_a_client_stranded_by_a_windowless_server_takes_the_role_when_it_is_killed(self):
+        a, b = self.strand_a_client()
+        a.kill()
+        # Nothing tells B; its next call claims the abandoned role.
+        self.assert_b_serves(b, held=1)
+
+    def test_a_client_stranded_by_a_windowless_server_takes_the_role_when_it_unloads(self):
+        a, b = self.strand_a_client()
+        self.assertEqual(a.close(), 0)
+        self.exchange(b)
+        # The ServerLeaving broadcast handed B the role and B sent its held
+        # post to itself.
+        self.assertEqual(b.calls("OnNB"), [["1"]])
+        self.assert_b_serves(b, held=1)
+
     def test_a_slow_subscriber_never_runs_a_handler_with_a_wrong_text(self):
         server = self.start()
         slow = self.start()

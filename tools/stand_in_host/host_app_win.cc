@@ -1,5 +1,7 @@
 #include "stand_in_host/host_app_win.h"
 
+#include <psapi.h>
+
 #include "common/counter_clock.h"
 #include "stand_in_host/json_text.h"
 
@@ -93,10 +95,11 @@ void HostApp::Unload() {
   if (library_ == nullptr) return;
   library_->RunMarked(kParameterCountRunAtUnload);
   // Once the module is gone, a window procedure of the library's left on
-  // the main window would run freed code at the next message.
+  // the main window would run freed code at the next message. A destroyed
+  // window runs nothing any more.
   const HWND hwnd = window_->hwnd();
-  if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) !=
-      MainWindow::HostProcedure()) {
+  if (IsWindow(hwnd) && reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) !=
+                            MainWindow::HostProcedure()) {
     ReportError(HostError::Text("The library left its window procedure on the main window."));
     SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindow::HostProcedure()));
   }
@@ -134,6 +137,26 @@ void HostApp::ReadEvents(const std::function<bool()>& cleared) {
     MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
+
+// PagefileUsage is the process's commit charge, its private bytes (the
+// PrivateUsage field of the extended record says the same on Windows; Wine
+// fills only the basic record).
+std::string HostApp::ResourceText() {
+  const HANDLE self = GetCurrentProcess();
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(self, &memory, sizeof memory);
+  DWORD handles = 0;
+  GetProcessHandleCount(self, &handles);
+  return "pid=" + std::to_string(GetCurrentProcessId()) +
+         " working_set=" + std::to_string(memory.WorkingSetSize) +
+         " private_bytes=" + std::to_string(memory.PagefileUsage) +
+         " handles=" + std::to_string(handles) +
+         " gdi=" + std::to_string(GetGuiResources(self, GR_GDIOBJECTS)) +
+         " user=" + std::to_string(GetGuiResources(self, GR_USEROBJECTS));
+}
+
+bool HostApp::DestroyMainWindow() { return DestroyWindow(window_->hwnd()) != FALSE; }
 
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {

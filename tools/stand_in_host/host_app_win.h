@@ -51,6 +51,8 @@ class HostApp final : public ScriptHost, public HostServices {
   void DoEvents(double milliseconds) override;
   void ReadEvents(const std::function<bool()>& cleared) override;
   void Quit() override { quit_ = true; }
+  std::string ResourceText() override;
+  bool DestroyMainWindow() override;
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;

@@ -442,6 +442,12 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
     *value = Value::String(std::to_string(clock_()));
     return true;
   }
+  if (upper == "RESOURCES" || upper == "DESTROYWINDOW") {
+    if (!args.empty()) return Fail(upper + " takes no arguments.");
+    *value = upper == "RESOURCES" ? Value::String(host_.ResourceText())
+                                  : Value::Logical(host_.DestroyMainWindow());
+    return true;
+  }
   if (upper == "MESSAGEBOX") {
     // MESSAGEBOX(text [, title] [, flags]): after the text, a string is the
     // title and a number the flags, in either order. Nothing modal is shown;

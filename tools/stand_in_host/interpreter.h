@@ -22,8 +22,10 @@
 // call. The variables are the running procedure's parameters.
 //
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
-// `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX
-// and QPC (the clock's microseconds, as decimal digits), and the loaded
+// `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX,
+// QPC (the clock's microseconds, as decimal digits), RESOURCES (the host
+// process's counters, see ScriptHost::ResourceText) and DESTROYWINDOW
+// (destroys the host's main window, the process lives on), and the loaded
 // library's functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
@@ -77,6 +79,13 @@ class ScriptHost {
   // MESSAGEBOX(...): nothing modal is shown; the stand-in host writes the
   // box out as a MESSAGEBOX line. The answer is always OK (1).
   virtual void ShowMessageBox(const std::string& text, const std::string& title, double flags);
+  // What the process holds, as "key=value" words separated by spaces: its
+  // id, memory, kernel handles and window-system objects, for checking that
+  // a long run leaks none of them.
+  virtual std::string ResourceText() = 0;
+  // Destroys the main window while the process and its library stay, as a
+  // program does that closes its last form; true when it was destroyed.
+  virtual bool DestroyMainWindow() = 0;
 };
 
 // What a program keeps from one line to the next.

@@ -17,7 +17,9 @@ from .config import (DEFAULT_TIMEOUT, HOST_EXE, START_TIMEOUT, HarnessError, sca
 from .lines import Lines, kill_process
 
 _ERROR_LINE = re.compile(r'^Error(?: (\d+))?: (".*")$')
-_DO_LINE = re.compile(r"^DO (\S+)\((\[.*\])\)$")
+# The name ends at its first "(": a greedy \S+ would run on into arguments
+# that hold "([" and no blank.
+DO_LINE = re.compile(r"^DO ([^\s(]+)\((\[.*\])\)$")
 _BOX_LINE = re.compile(r"^MESSAGEBOX (\{.*\})$")
 SYNC_PREFIX = "__sync_"
 
@@ -25,7 +27,7 @@ SYNC_PREFIX = "__sync_"
 def _calls(lines, name):
     result = []
     for line in lines:
-        m = _DO_LINE.match(line)
+        m = DO_LINE.match(line)
         if m and (name is None or m.group(1).upper() == name.upper()):
             result.append(json.loads(m.group(2)))
     return result

@@ -8,11 +8,13 @@ from .config import HarnessError, scaled
 
 
 class Lines:
-    """Lines of one pipe, collected by a reader thread."""
+    """Lines of one pipe, collected by a reader thread, each with the
+    time.monotonic() at which it was read."""
 
     def __init__(self, pipe, name):
         self.name = name
         self.lines = []
+        self.times = []
         self.closed = False
         self._cond = threading.Condition()
         self._thread = threading.Thread(target=self._read, args=(pipe,), daemon=True)
@@ -23,6 +25,7 @@ class Lines:
             line = raw.decode("latin-1").rstrip("\n").rstrip("\r")
             with self._cond:
                 self.lines.append(line)
+                self.times.append(time.monotonic())
                 self._cond.notify_all()
         pipe.close()
         with self._cond:
@@ -32,6 +35,11 @@ class Lines:
     def snapshot(self):
         with self._cond:
             return list(self.lines)
+
+    def timed_snapshot(self):
+        """(time read, line) pairs."""
+        with self._cond:
+            return list(zip(self.times, self.lines))
 
     def wait(self, predicate, timeout):
         """Waits until predicate(lines) gives a true value and returns it, or
