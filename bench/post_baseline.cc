@@ -319,9 +319,9 @@ int Main(int argc, char** argv) {
     return RunFindServer(static_cast<uint32_t>(n));
   }
   if (mode == "ring-check" && argc == 2) return RunRingCheck();
-  if (mode == "junk" && argc == 6 && ParseCount(argv[3], &n) && ParseCount(argv[4], &interval) &&
+  if (mode == "junk" && argc == 6 && ParseCount(argv[3], &n) && ParseCount(argv[4], &value) &&
       ParseCount(argv[5], &seed)) {
-    return RunJunk(argv[2], n, interval, static_cast<uint32_t>(seed));
+    return RunJunk(argv[2], n, value, static_cast<uint32_t>(seed));
   }
   return Usage();
 }

@@ -69,8 +69,9 @@ class ScriptHost {
   // milliseconds < 0: one pass over the waiting messages.
   virtual void DoEvents(double milliseconds) = 0;
   // Pumps window messages until `cleared` is true (a command run meanwhile,
-  // by a handler, executed CLEAR EVENTS) or the host has to stop.
-  virtual void ReadEvents(const std::function<bool()>& cleared) = 0;
+  // by a handler, executed CLEAR EVENTS) or the host has to stop. A host
+  // that runs no programs (the tool's own instance) returns at once.
+  virtual void ReadEvents(const std::function<bool()>& /*cleared*/) {}
   virtual void Quit() = 0;
 
   // DO name WITH args. No programs exist here: the stand-in host records
@@ -82,10 +83,10 @@ class ScriptHost {
   // What the process holds, as "key=value" words separated by spaces: its
   // id, memory, kernel handles and window-system objects, for checking that
   // a long run leaks none of them.
-  virtual std::string ResourceText() = 0;
+  virtual std::string ResourceText() { return std::string(); }
   // Destroys the main window while the process and its library stay, as a
   // program does that closes its last form; true when it was destroyed.
-  virtual bool DestroyMainWindow() = 0;
+  virtual bool DestroyMainWindow() { return false; }
 };
 
 // What a program keeps from one line to the next.
