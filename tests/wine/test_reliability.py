@@ -36,8 +36,7 @@ class ReliabilityTest(wd.MachineTestCase):
 
     def test_a_foreign_holder_of_the_ring_mutex_blocks_no_call_past_its_wait(self):
         self.assertNoProblem(scenarios.mutex_hold(self.machine, hosts=3, rate=8.0,
-                                                  hold_ms=1500, before=0.5, after=1.0,
-                                                  late_subscribe=False))
+                                                  hold_ms=1500, before=0.5, after=1.0))
 
     def test_a_stopped_subscriber_loses_only_what_the_ring_wrapped_over(self):
         self.assertNoProblem(scenarios.stopped_subscriber(

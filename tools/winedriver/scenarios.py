@@ -352,7 +352,7 @@ def mutex_hold(machine, hosts=4, rate=10.0, hold_ms=3000, before=1.0, after=2.0,
         got = late.host.calls("OnLate")
         result.figure("the subscription made during the hold receives", "yes" if got else "NO")
         result.check(got == [["after the hold"]], "the SUBSCRIBE made during the hold never "
-                     "receives (its registration could not be stored and is not sent again): "
+                     "receives (its registration could not be stored, nor was it sent again): "
                      "%r" % got)
     check_alive(result, crowd)
     check_errors(result, crowd, allowed=(BUSY,))
