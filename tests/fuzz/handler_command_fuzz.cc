@@ -19,6 +19,7 @@
 
 #include "commands/handler_command.h"
 #include "commands/multibyte_search.h"
+#include "fuzz/fuzz_input.h"
 #include "stand_in_host/interpreter.h"
 #include "stand_in_host/json_text.h"
 #include "stand_in_host/lexer.h"
@@ -28,11 +29,7 @@ namespace {
 using zanvor::LeadByteTest;
 using zanvor::Value;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using zanvor::fuzz::Check;
 
 bool Cp932LeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
 

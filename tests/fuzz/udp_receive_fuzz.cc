@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "contract/network.h"
+#include "fuzz/fuzz_input.h"
 #include "messaging/packet.h"
 #include "messaging/receive_counters.h"
 #include "messaging/receive_tick.h"
@@ -37,35 +38,14 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using zanvor::fuzz::Bytes;
 // An id as two words: compared without memcmp, which libFuzzer's hooks make
 // the model's costliest step.
 using Id = std::pair<uint64_t, uint64_t>;
 using Text = std::pair<std::string, std::string>;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool AtEnd() const { return pos_ >= size_; }
-  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  Bytes Take(size_t n) {
-    const size_t count = n < size_ - pos_ ? n : size_ - pos_;
-    Bytes bytes(data_ + pos_, data_ + pos_ + count);
-    pos_ += count;
-    return bytes;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
+using zanvor::fuzz::Check;
+using zanvor::fuzz::Reader;
 
 // A datagram, and the text it carries when the codec made it (so that the
 // round trip is checked end to end); junk is unpacked by the model itself.

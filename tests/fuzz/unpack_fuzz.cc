@@ -8,15 +8,12 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "messaging/packet.h"
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using zanvor::fuzz::Check;
 
 bool AllEqual(const uint8_t* p, size_t n, uint8_t value) {
   for (size_t i = 0; i < n; ++i) {

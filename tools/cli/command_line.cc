@@ -462,4 +462,20 @@ std::string UsageText(Verb verb, const ToolCapabilities& capabilities) {
   return instance ? kToolUsageInstance : kToolUsageNative;
 }
 
+bool ParseOrAnswer(const std::vector<std::string>& args, const ToolCapabilities& capabilities,
+                   ToolOutput& out, Invocation* invocation, int* exitCode) {
+  std::string error;
+  if (!ParseCommandLine(args, capabilities, invocation, &error)) {
+    out.Err("zanvor: " + error);
+    *exitCode = kExitUsage;
+    return false;
+  }
+  if (invocation->help) {
+    out.Out(UsageText(invocation->verb, capabilities));
+    *exitCode = kExitSuccess;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zanvor

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/text_output.h"
+
 namespace zanvor {
 
 constexpr int kExitSuccess = 0;
@@ -66,6 +68,12 @@ struct Invocation {
 // look, without the "zanvor: " every error line starts with.
 bool ParseCommandLine(const std::vector<std::string>& args, const ToolCapabilities& capabilities,
                       Invocation* out, std::string* error);
+
+// ParseCommandLine, then the answers that need no verb: a usage error goes to
+// out.Err, --help to out.Out. True when the verb is to run; otherwise
+// *exitCode is the tool's exit code.
+bool ParseOrAnswer(const std::vector<std::string>& args, const ToolCapabilities& capabilities,
+                   ToolOutput& out, Invocation* invocation, int* exitCode);
 
 // --help of the tool (kNone) or of one verb, for this build.
 std::string UsageText(Verb verb, const ToolCapabilities& capabilities);

@@ -18,15 +18,8 @@ int Main(const std::vector<std::string>& args) {
   StdHandlesOutput out;
   const ToolCapabilities capabilities{true};
   Invocation invocation;
-  std::string error;
-  if (!ParseCommandLine(args, capabilities, &invocation, &error)) {
-    out.Err("zanvor: " + error);
-    return kExitUsage;
-  }
-  if (invocation.help) {
-    out.Out(UsageText(invocation.verb, capabilities));
-    return kExitSuccess;
-  }
+  int exitCode = kExitSuccess;
+  if (!ParseOrAnswer(args, capabilities, out, &invocation, &exitCode)) return exitCode;
   switch (invocation.verb) {
     case Verb::kRun:
       return RunStandInHost(invocation.run);

@@ -14,7 +14,7 @@ import subprocess
 
 from .config import (DEFAULT_TIMEOUT, HOST_EXE, START_TIMEOUT, HarnessError, scaled,
                      windows_path)
-from .lines import Lines, kill_process
+from .lines import Watched
 
 _ERROR_LINE = re.compile(r'^Error(?: (\d+))?: (".*")$')
 # The name ends at its first "(": a greedy \S+ would run on into arguments
@@ -33,7 +33,7 @@ def _calls(lines, name):
     return result
 
 
-class Host:
+class Host(Watched):
     """One "zanvor.exe run" reading its script from a pipe, on a given machine
     (anything with popen(args, **popen_args), which starts a Wine program
     there), or running the program file `script` (a Linux path) in the
@@ -49,9 +49,7 @@ class Host:
         if network:
             args += ["--network", network]
         args += list(extra_args) + [windows_path(script) if script else "-"]
-        self.process = machine.popen(args, **({"cwd": str(cwd)} if cwd else {}))
-        self.stdout = Lines(self.process.stdout, "stdout")
-        self.stderr = Lines(self.process.stderr, "stderr")
+        super().__init__(machine.popen(args, **({"cwd": str(cwd)} if cwd else {})))
         if library is not None:
             self.load(library)
 
@@ -75,12 +73,6 @@ class Host:
         self.sync(timeout)
 
     # ---- output -------------------------------------------------------
-
-    def output(self):
-        return self.stdout.snapshot()
-
-    def error_lines(self):
-        return self.stderr.snapshot()
 
     def mark(self):
         """Current stdout and stderr line counts, to wait for lines after."""
@@ -198,20 +190,6 @@ class Host:
         self.stderr.join(scaled(5))
         return code
 
-    def kill(self):
-        """Ends the Windows process at once, without QUIT or unload: the
-        Linux process that runs it is killed, so whatever it owned (a named
-        mutex) is abandoned. Returns once the process is really gone."""
-        kill_process(self.process)
-        self.stdout.join(scaled(5))
-        self.stderr.join(scaled(5))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        if self.process.poll() is None:
-            self.kill()
 
 
 def wait_calls(host, proc, count, timeout=DEFAULT_TIMEOUT):

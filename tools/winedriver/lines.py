@@ -84,3 +84,34 @@ def kill_process(process):
             process.stdin.close()
     except OSError:
         pass
+
+
+class Watched:
+    """A child process whose standard output and error are read into Lines
+    as they come: what a host and a tool process have in common."""
+
+    def __init__(self, process):
+        self.process = process
+        self.stdout = Lines(process.stdout, "stdout")
+        self.stderr = Lines(process.stderr, "stderr")
+
+    def output(self):
+        return self.stdout.snapshot()
+
+    def error_lines(self):
+        return self.stderr.snapshot()
+
+    def kill(self):
+        """Ends the process at once: the Linux process that runs it is
+        killed, so whatever it owned (a named mutex) is abandoned. Returns
+        once the process is really gone."""
+        kill_process(self.process)
+        self.stdout.join(scaled(5))
+        self.stderr.join(scaled(5))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.kill()

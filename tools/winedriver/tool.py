@@ -8,30 +8,22 @@ import signal
 import subprocess
 
 from .config import DEFAULT_TIMEOUT, NATIVE_TOOL, START_TIMEOUT, HarnessError, scaled
-from .lines import Lines, kill_process
+from .lines import Watched
 
 LISTENING = r"zanvor: listening to "
 
 
-class Tool:
+class Tool(Watched):
     """One running tool process with piped standard handles."""
 
     def __init__(self, process, label):
-        self.process = process
+        super().__init__(process)
         self.label = label
-        self.stdout = Lines(process.stdout, "stdout")
-        self.stderr = Lines(process.stderr, "stderr")
 
     def describe(self):
         return ("--- %s stdout ---\n%s\n--- stderr ---\n%s\n--- exit code: %s" %
                 (self.label, "\n".join(self.stdout.snapshot()),
                  "\n".join(self.stderr.snapshot()), self.process.poll()))
-
-    def output(self):
-        return self.stdout.snapshot()
-
-    def error_lines(self):
-        return self.stderr.snapshot()
 
     def json_lines(self):
         return [json.loads(line) for line in self.output()]
@@ -85,17 +77,6 @@ class Tool:
         self.stderr.join(scaled(5))
         return code
 
-    def kill(self):
-        kill_process(self.process)
-        self.stdout.join(scaled(5))
-        self.stderr.join(scaled(5))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        if self.process.poll() is None:
-            self.kill()
 
 
 def _inside(namespace, args):
