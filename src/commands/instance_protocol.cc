@@ -51,31 +51,23 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       // lParam 0 would read as "this instance's own SUBSCRIBE" and wipe a
       // handler; no instance sends it.
       if (lParam != 0) {
+        // Meant for the server this window was before it loaded again: a
+        // client's tables hold only its own names, so it keeps nothing, and
+        // it passes nothing on, since the change could reach the server
+        // after a later one of the subscriber's own. The subscriber sends
+        // its names again, and its unacknowledged withdrawals, to the server
+        // it finds.
+        if (!IsServer()) break;
         const std::string name = env_.ReadText(PositionOf(wParam));
-        if (!IsServer()) {
-          // Meant for the server this window was before it loaded again. A
-          // client's tables hold only its own names, since it registers each
-          // record it holds with its own window: it passes the registration
-          // on and keeps nothing. (The subscriber registers its names again
-          // with the server it finds in any case.)
-          if (lParam != mainWindow && RemoteServerKnown()) {
-            ForwardName(kRegisterSubscriber, name, lParam);
-          }
-          break;
-        }
         tables.AddSubscription({lParam, name, std::string()}, *this);
-        // Tells the client which name arrived, so that it can send a
-        // registration again whose record was overwritten or never stored.
-        if (lParam != mainWindow) {
-          env_.PostExtension(ExtensionMessage::kRegisterAck, lParam, PositionOf(wParam),
-                             TextCheck(name));
-        }
+        Acknowledge(wParam, lParam, name);
       }
       break;
     case kUnregisterSubscriber:
-      if (lParam != 0) {
-        tables.RemoveSubscription({lParam, env_.ReadText(PositionOf(wParam)), std::string()},
-                                  *this);
+      if (lParam != 0 && IsServer()) {
+        const std::string name = env_.ReadText(PositionOf(wParam));
+        tables.RemoveSubscription({lParam, name, std::string()}, *this);
+        Acknowledge(wParam, lParam, name);
       }
       break;
     case kServerLeaving:
@@ -96,6 +88,11 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       break;
     case kServerQuery:
       if (IsServer()) {
+        // The asker has just loaded, or lost its server: either way it sends
+        // every name it holds once it has the reply, after this. What the
+        // tables hold for it from before (a withdrawal at its last unload
+        // whose record was overwritten) would otherwise stay for good.
+        if (lParam != mainWindow) tables.ForgetWindow(lParam);
         env_.Post(lParam, MakeWParam(kServerReply), mainWindow);
       } else if (lParam == mainWindow) {
         // Our own question is back: this instance's message loop has come
@@ -122,7 +119,7 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
                                           uint32_t lParam) {
   switch (message) {
     case ExtensionMessage::kRegisterAck:
-      OnRegisterAck(lParam);
+      OnRegisterAck(static_cast<uint16_t>(wParam), lParam);
       break;
     case ExtensionMessage::kRegisterUndo:
       OnRegisterUndo(wParam, lParam);
@@ -133,8 +130,8 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
   }
 }
 
-// Sends again every registration still unacknowledged, with a doubled
-// delay before the next round.
+// Sends again every name change still unacknowledged, with a doubled delay
+// before the next round.
 void InstanceProtocol::OnRetryTimer() {
   env_.CancelRetryTimer();
   if (awaitingAck_.empty() || !RemoteServerKnown() || leaving_ || retriesLeft_ <= 0) {
@@ -142,14 +139,20 @@ void InstanceProtocol::OnRetryTimer() {
     return;
   }
   --retriesLeft_;
-  const std::vector<std::string> names = awaitingAck_;
-  for (const std::string& name : names) {
+  std::vector<std::pair<std::string, InstanceCode>> changes;
+  for (const PendingName& pending : awaitingAck_) changes.emplace_back(pending.name, pending.code);
+  for (const auto& change : changes) {
     if (!RemoteServerKnown()) return;  // a post found the server gone
-    if (tables.FindSubscription(name) < 0) continue;
-    SubscriptionLink::ForwardName(kRegisterSubscriber, name, mainWindow);
+    SendPending(change.first, change.second);
   }
   retryDelayMs_ *= 2;
   if (!awaitingAck_.empty() && RemoteServerKnown()) env_.ArmRetryTimer(retryDelayMs_);
+}
+
+std::vector<std::string> InstanceProtocol::AwaitingAck() const {
+  std::vector<std::string> names;
+  for (const PendingName& pending : awaitingAck_) names.push_back(pending.name);
+  return names;
 }
 
 void InstanceProtocol::Subscribe(const std::string& name, const std::string& handler) {
@@ -207,26 +210,75 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
 }
 
 void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
-  SubscriptionLink::ForwardName(code, name, window);
-  if (window != mainWindow) return;
-  const auto awaiting = std::find(awaitingAck_.begin(), awaitingAck_.end(), name);
-  if (code != kRegisterSubscriber) {
-    if (awaiting != awaitingAck_.end()) awaitingAck_.erase(awaiting);
+  // At unload nothing waits for an acknowledgement any more.
+  if (window != mainWindow || leaving_) {
+    SubscriptionLink::ForwardName(code, name, window);
     return;
   }
+  SendPending(name, code);
   // The post may have found the server gone, and this instance may have won
   // the role since.
-  if (!RemoteServerKnown()) return;
-  if (awaiting == awaitingAck_.end()) awaitingAck_.push_back(name);
+  if (!RemoteServerKnown() || awaitingAck_.empty()) return;
   retriesLeft_ = kRegisterRetries;
   retryDelayMs_ = kFirstRegisterRetryMs;
   env_.ArmRetryTimer(retryDelayMs_);
 }
 
-void InstanceProtocol::OnRegisterAck(uint32_t check) {
+InstanceProtocol::PendingName* InstanceProtocol::FindPending(const std::string& name) {
+  for (PendingName& pending : awaitingAck_) {
+    if (pending.name == name) return &pending;
+  }
+  return nullptr;
+}
+
+// Stores `name` and posts `code` for this instance's window, awaiting the
+// acknowledgement of that copy. A change the tables no longer call for (a
+// withdrawal of a name subscribed again, or the other way round) is dropped;
+// a later change of a name replaces its earlier one.
+void InstanceProtocol::SendPending(const std::string& name, InstanceCode code) {
+  PendingName* pending = FindPending(name);
+  const bool held = tables.FindSubscription(name) >= 0;
+  if (held != (code == kRegisterSubscriber)) {
+    if (pending != nullptr && pending->code == code) {
+      awaitingAck_.erase(awaitingAck_.begin() + (pending - awaitingAck_.data()));
+    }
+    return;
+  }
+  if (pending == nullptr) {
+    awaitingAck_.push_back({name, code, {}});
+    pending = &awaitingAck_.back();
+  } else if (pending->code != code) {
+    pending->code = code;
+    pending->positions.clear();
+  }
+  const uint16_t position = env_.StoreText(name);
+  // A name that could not be stored is not posted: the server would read
+  // whatever text the ring's first record holds. The timer tries again.
+  if (position == 0) return;
+  if (pending->positions.size() == kPositionsKept) {
+    pending->positions.erase(pending->positions.begin());
+  }
+  pending->positions.push_back(position);
+  // Last: the post may find the server gone and change everything above.
+  Post(serverWindow, MakeWParam(code, position), mainWindow);
+}
+
+void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
+  // Tells the client which name arrived, so that it can send a change again
+  // whose record was overwritten or never stored.
+  if (window == mainWindow) return;
+  env_.PostExtension(ExtensionMessage::kRegisterAck, window, PositionOf(wParam), TextCheck(name));
+}
+
+void InstanceProtocol::OnRegisterAck(uint16_t position, uint32_t check) {
   if (!RemoteServerKnown()) return;
   for (auto it = awaitingAck_.begin(); it != awaitingAck_.end(); ++it) {
-    if (TextCheck(*it) != check) continue;
+    if (TextCheck(it->name) != check) continue;
+    // Of an earlier copy, or from an earlier server: the current server's
+    // own answer is still to come.
+    if (std::find(it->positions.begin(), it->positions.end(), position) == it->positions.end()) {
+      return;
+    }
     awaitingAck_.erase(it);
     if (awaitingAck_.empty()) env_.CancelRetryTimer();
     return;
@@ -236,7 +288,8 @@ void InstanceProtocol::OnRegisterAck(uint32_t check) {
     if (record.inUse == 1 && TextCheck(record.name) == check) return;
   }
   // The server read a name this instance never sent, from a record that was
-  // overwritten before it got there, and holds this window under it.
+  // overwritten before it got there, and may hold this window under it (or
+  // it is the late answer to a withdrawal, and undoing it changes nothing).
   env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
 }
 
@@ -316,7 +369,18 @@ void InstanceProtocol::LearnServer(uint32_t window) {
   if (window == mainWindow) return;
   serverWindow = window;
   queryInFlight_ = false;
+  // A new round: acknowledgements of what was sent before no longer count,
+  // and withdrawals not acknowledged go to this server too.
+  std::vector<std::string> withdrawals;
+  for (const PendingName& pending : awaitingAck_) {
+    if (pending.code == kUnregisterSubscriber) withdrawals.push_back(pending.name);
+  }
+  awaitingAck_.clear();
   tables.ReregisterAll(*this);
+  for (const std::string& name : withdrawals) {
+    if (!RemoteServerKnown()) break;
+    ForwardName(kUnregisterSubscriber, name, mainWindow);
+  }
   // After the names, so that a held text reaches this instance's own
   // subscriptions too.
   ReleaseHeldPosts();

@@ -60,8 +60,9 @@ class InstanceEnv {
   virtual void AddMachineStatus(StatusReport* report) = 0;
 };
 
-// A registration the server has not acknowledged is sent again after 100,
-// 200, 400, ... ms, six times at most: an older server never acknowledges.
+// A registration or withdrawal of a name the server has not acknowledged is
+// sent again after 100, 200, 400, ... ms, six times at most: an older server
+// never acknowledges.
 constexpr uint32_t kFirstRegisterRetryMs = 100;
 constexpr int kRegisterRetries = 6;
 
@@ -99,8 +100,9 @@ class InstanceProtocol : private SubscriptionLink {
 
   // Texts handed to this instance that it could not read any more.
   InstanceCounters counters;
-  // The names sent to the server whose acknowledgement has not come.
-  const std::vector<std::string>& AwaitingAck() const { return awaitingAck_; }
+  // The names whose registration or withdrawal was sent to the server and
+  // has not been acknowledged, in the order they were sent.
+  std::vector<std::string> AwaitingAck() const;
 
   // SUBSCRIBE and ZANVOR_LOCAL need a server: while none is known each of
   // them claims the role (a zero-time wait) and, when that is lost, asks
@@ -130,6 +132,15 @@ class InstanceProtocol : private SubscriptionLink {
     uint32_t wParam;
     uint32_t lParam;
   };
+  // A name change sent to the server and not acknowledged yet. Only an
+  // acknowledgement of one of the copies sent to the current server counts:
+  // one from an earlier server, or for an earlier copy, may still be queued.
+  struct PendingName {
+    std::string name;
+    InstanceCode code;                // kRegisterSubscriber or kUnregisterSubscriber
+    std::vector<uint16_t> positions;  // where this round's copies were stored
+  };
+  static constexpr size_t kPositionsKept = 8;
 
   // SubscriptionLink: the tables forward through these.
   uint32_t MainWindow() const override { return mainWindow; }
@@ -138,7 +149,10 @@ class InstanceProtocol : private SubscriptionLink {
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
   void ForwardName(InstanceCode code, const std::string& name, uint32_t window) override;
 
-  void OnRegisterAck(uint32_t check);
+  void SendPending(const std::string& name, InstanceCode code);
+  PendingName* FindPending(const std::string& name);
+  void Acknowledge(uint32_t wParam, uint32_t window, const std::string& name);
+  void OnRegisterAck(uint16_t position, uint32_t check);
   void OnRegisterUndo(uint32_t check, uint32_t window);
   void AnswerStatus(uint32_t window);
   void StopAwaitingAll();
@@ -163,9 +177,9 @@ class InstanceProtocol : private SubscriptionLink {
   // gone, kept until a server is known and this instance's names are
   // registered there.
   std::vector<HeldPost> heldPosts_;
-  // Registrations of this instance's names with a remote server that the
+  // Changes of this instance's names sent to a remote server that the
   // server has not acknowledged yet, and the retry schedule.
-  std::vector<std::string> awaitingAck_;
+  std::vector<PendingName> awaitingAck_;
   uint32_t retryDelayMs_ = kFirstRegisterRetryMs;
   int retriesLeft_ = 0;
 };

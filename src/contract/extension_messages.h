@@ -9,11 +9,12 @@
 
 namespace zanvor {
 
-// Server -> client, after each RegisterSubscriber from that client's window:
-// wParam the ring position it read the name from, lParam TextCheck of the
-// name it read (and registered, when the name was valid). A client that gets
-// no acknowledgement, or one whose check is not of the name it sent, sends
-// the registration again.
+// Server -> client, after each RegisterSubscriber and UnregisterSubscriber
+// from that client's window: wParam the ring position it read the name from,
+// lParam TextCheck of the name it read (and registered or removed, when the
+// name was valid). A client that gets no acknowledgement for the copy it
+// stored at that position, or one whose check is not of the name it sent,
+// sends the change again.
 constexpr char kRegisterAckMessageName[] = "VFP_Zanvor_RegisterAck";
 
 // Client -> server: wParam a check acknowledged to this client that belongs
@@ -23,7 +24,7 @@ constexpr char kRegisterAckMessageName[] = "VFP_Zanvor_RegisterAck";
 constexpr char kRegisterUndoMessageName[] = "VFP_Zanvor_RegisterUndo";
 
 // Anyone -> an instance's main window: wParam kStatusRequest, lParam the
-// window to answer. The instance stores its status text (see status_text.h)
+// window to answer. The instance stores its status text (see commands/status_report.h)
 // in the ring and posts to that window wParam MakeStatusAnswer(position),
 // lParam TextCheck of the text. Not reachable from FoxPro code.
 constexpr char kStatusMessageName[] = "VFP_Zanvor_Status";

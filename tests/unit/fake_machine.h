@@ -5,8 +5,6 @@
 #ifndef ZANVOR_TESTS_UNIT_FAKE_MACHINE_H_
 #define ZANVOR_TESTS_UNIT_FAKE_MACHINE_H_
 
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <map>
 #include <memory>
@@ -17,6 +15,7 @@
 #include "commands/instance_protocol.h"
 #include "registry/message_buffer.h"
 #include "registry/ring_layout.h"
+#include "unit/fake_expect.h"
 #include "unit/fake_ring.h"
 
 namespace zanvor {
@@ -138,7 +137,7 @@ class FakeMachine {
       for (size_t i = 0; i < instances.size(); ++i) delivered |= DeliverOne(static_cast<int>(i));
       if (!delivered) return;
     }
-    ADD_FAILURE() << "the instances never went quiet";
+    ZANVOR_FAKE_FAILURE("the instances never went quiet");
   }
 
   // Delivers the messages queued for one instance only (others wait).

@@ -5,13 +5,12 @@
 #ifndef ZANVOR_TESTS_UNIT_FAKE_RING_H_
 #define ZANVOR_TESTS_UNIT_FAKE_RING_H_
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <vector>
 
 #include "contract/machine_objects.h"
 #include "registry/message_buffer.h"
+#include "unit/fake_expect.h"
 
 namespace zanvor {
 
@@ -21,8 +20,8 @@ class FakeRing final : public RingAccess {
 
   FakeRing() : section(kSectionSize, 0) {}
   ~FakeRing() override {
-    EXPECT_EQ(openViews, 0) << "a view was not given back";
-    EXPECT_FALSE(locked) << "the writers' mutex was not released";
+    ZANVOR_FAKE_EXPECT(openViews == 0, "a view was not given back");
+    ZANVOR_FAKE_EXPECT(!locked, "the writers' mutex was not released");
   }
 
   bool LockWriters() override {
@@ -32,11 +31,11 @@ class FakeRing final : public RingAccess {
     return true;
   }
   void UnlockWriters() override {
-    EXPECT_TRUE(locked) << "released a mutex it did not own";
+    ZANVOR_FAKE_EXPECT(locked, "released a mutex it did not own");
     locked = false;
   }
   uint8_t* MapFront(uint32_t bytes) override {
-    EXPECT_LE(bytes, kSectionSize);
+    ZANVOR_FAKE_EXPECT(bytes <= kSectionSize, "a view larger than the section");
     ++mapCalls;
     if (failMap > 0 && --failMap == 0) return nullptr;
     ++openViews;

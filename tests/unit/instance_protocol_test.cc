@@ -128,9 +128,10 @@ TEST_F(InstanceProtocolTest, AnInstanceLoadedAgainTakesNoRoleFromItsEarlierLoad)
 }
 
 // A registration on its way to the server that unloaded reaches the client
-// loaded again in its window: it is passed on, and neither registers that
-// client's window nor stays in its tables for when it becomes the server.
-TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsPassedOnAndNotKept) {
+// loaded again in its window: it is dropped, neither registers that
+// client's window nor stays in its tables for when it becomes the server,
+// and the subscriber registers with the server it finds.
+TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsDroppedAndNotKept) {
   LoadSettled(2);
   m_[1].Subscribe("n", kHandler);
   m_.Unload(0);
@@ -164,6 +165,24 @@ TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
   EXPECT_EQ(m_[0].tables.FindSubscription("a"), -1);
   EXPECT_EQ(m_[0].tables.FindSubscription("c"), -1);
   EXPECT_TRUE(m_[0].IsServer());
+}
+
+// Its withdrawals could not be stored (or were overwritten before the server
+// read them): the server drops the window's names once it asks again.
+TEST_F(InstanceProtocolTest, AClientLoadedAgainIsHeldOnlyUnderWhatItSubscribesAgain) {
+  LoadSettled(2);
+  SubscribeAll({1}, "a");
+  SubscribeAll({1}, "b");
+  m_.storesFail = true;
+  m_.Unload(1);
+  m_.storesFail = false;
+  m_.Pump();
+  EXPECT_EQ(Subscribers(0, "a"), std::vector<uint32_t>{m_.Window(1)});
+  m_.LoadAgain(1);
+  m_[1].Subscribe("b", kHandler);
+  m_.Pump();
+  EXPECT_EQ(m_[0].tables.FindSubscription("a"), -1);
+  EXPECT_EQ(Subscribers(0, "b"), std::vector<uint32_t>{m_.Window(1)});
 }
 
 TEST_F(InstanceProtocolTest, AClientThatNeverFoundItsServerWithdrawsNothing) {
