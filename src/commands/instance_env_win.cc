@@ -35,6 +35,10 @@ std::string WinInstanceEnv::ReadText(uint16_t position) {
   return zanvor::ReadText(state_.bufferSection.get(), position);
 }
 
+std::string WinInstanceEnv::ReadName(uint16_t position) {
+  return zanvor::ReadText(state_.bufferSection.get(), position, true);
+}
+
 namespace {
 
 PostResult PostTo(uint32_t window, UINT message, uint32_t wParam, uint32_t lParam) {

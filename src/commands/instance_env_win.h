@@ -27,6 +27,7 @@ class WinInstanceEnv final : public InstanceEnv {
         retryTimerProc_(retryTimerProc) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
+  std::string ReadName(uint16_t position) override;
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
   void Broadcast(uint32_t wParam, uint32_t lParam) override;
   bool ClaimServerRole() override;

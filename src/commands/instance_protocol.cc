@@ -58,14 +58,14 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
         // its names again, and its unacknowledged withdrawals, to the server
         // it finds.
         if (!IsServer()) break;
-        const std::string name = env_.ReadText(PositionOf(wParam));
+        const std::string name = env_.ReadName(PositionOf(wParam));
         tables.AddSubscription({lParam, name, std::string()}, *this);
         Acknowledge(wParam, lParam, name);
       }
       break;
     case kUnregisterSubscriber:
       if (lParam != 0 && IsServer()) {
-        const std::string name = env_.ReadText(PositionOf(wParam));
+        const std::string name = env_.ReadName(PositionOf(wParam));
         tables.RemoveSubscription({lParam, name, std::string()}, *this);
         Acknowledge(wParam, lParam, name);
       }

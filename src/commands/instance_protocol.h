@@ -39,6 +39,9 @@ class InstanceEnv {
   virtual uint16_t StoreText(const std::string& text) = 0;
   // The text at `position`, or "" on any failure.
   virtual std::string ReadText(uint16_t position) = 0;
+  // The same for a name a registration or withdrawal stored: "" also when
+  // the text does not fill its record exactly (the record was overwritten).
+  virtual std::string ReadName(uint16_t position) = 0;
   // Posts InstanceMessage to one window.
   virtual PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) = 0;
   // Posts InstanceMessage to every top-level window, this instance's too.

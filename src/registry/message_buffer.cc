@@ -66,7 +66,7 @@ uint16_t StoreText(RingAccess& ring, const std::string& text) {
   return static_cast<uint16_t>(reservation.position);
 }
 
-std::string ReadText(RingAccess& ring, uint16_t position) {
+std::string ReadText(RingAccess& ring, uint16_t position, bool wholeRecord) {
   if (position < kFirstRecord) return std::string();
   uint16_t length = 0;
   {
@@ -79,7 +79,9 @@ std::string ReadText(RingAccess& ring, uint16_t position) {
   if (bytes > kSectionSize) bytes = kSectionSize;
   StepView view(ring, bytes);
   if (view.get() == nullptr) return std::string();
-  return ReadRecord(view.get(), bytes, position);
+  std::string text = ReadRecord(view.get(), bytes, position);
+  if (wholeRecord && text.size() + 1 != length) return std::string();
+  return text;
 }
 
 uint32_t ReadNextPosition(RingAccess& ring) {

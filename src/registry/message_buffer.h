@@ -33,8 +33,11 @@ class RingAccess {
 uint16_t StoreText(RingAccess& ring, const std::string& text);
 
 // The text at `position`, or "" (position 0, a failed view, a record with no
-// terminator inside its bounds). Takes no lock.
-std::string ReadText(RingAccess& ring, uint16_t position);
+// terminator inside its bounds). Takes no lock. With `wholeRecord` the text
+// must also fill its record exactly, as every store writes it: a position
+// that has come to lie inside a later, longer record then reads as "" rather
+// than as that record's tail.
+std::string ReadText(RingAccess& ring, uint16_t position, bool wholeRecord = false);
 
 // The header's next position as stored (0 on a fresh section), or 0 when
 // the view cannot be mapped; read without the writers' lock, for the status.

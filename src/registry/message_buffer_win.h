@@ -33,9 +33,9 @@ inline uint16_t StoreText(HANDLE section, HANDLE mutex, const std::string& text)
   return StoreText(ring, text);
 }
 
-inline std::string ReadText(HANDLE section, uint16_t position) {
+inline std::string ReadText(HANDLE section, uint16_t position, bool wholeRecord = false) {
   WinRingAccess ring(section, nullptr);
-  return ReadText(ring, position);
+  return ReadText(ring, position, wholeRecord);
 }
 
 inline uint32_t ReadNextPosition(HANDLE section) {

@@ -36,6 +36,7 @@ class FakeInstanceEnv : public InstanceEnv {
   FakeInstanceEnv(FakeMachine& machine, int index) : machine_(machine), index_(index) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
+  std::string ReadName(uint16_t position) override;
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
   void Broadcast(uint32_t wParam, uint32_t lParam) override;
   bool ClaimServerRole() override;
@@ -185,7 +186,9 @@ class FakeMachine {
     return StoreText(ringAccess, text);
   }
 
-  std::string Read(uint16_t position) { return ReadText(ringAccess, position); }
+  std::string Read(uint16_t position, bool wholeRecord = false) {
+    return ReadText(ringAccess, position, wholeRecord);
+  }
 
   PostResult Post(int from, uint32_t window, uint32_t wParam, uint32_t lParam) {
     posts.push_back({from, window, wParam, lParam});
@@ -244,6 +247,9 @@ class FakeMachine {
 
 inline uint16_t FakeInstanceEnv::StoreText(const std::string& text) { return machine_.Store(text); }
 inline std::string FakeInstanceEnv::ReadText(uint16_t position) { return machine_.Read(position); }
+inline std::string FakeInstanceEnv::ReadName(uint16_t position) {
+  return machine_.Read(position, true);
+}
 inline PostResult FakeInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
   return machine_.Post(index_, window, wParam, lParam);
 }

@@ -47,6 +47,20 @@ TEST(RingStoreSequenceTest, AFailedRecordViewSkipsItsBytesAndHandsOutNoPosition)
   EXPECT_EQ(ReadText(ring, kFirstRecord), "");
 }
 
+// A name's record overwritten by a longer text: read as a whole record it is
+// gone, where a plain read finds the longer text's tail.
+TEST(RingStoreSequenceTest, AWholeRecordReadRefusesTheTailOfALongerRecord) {
+  FakeRing ring;
+  const uint16_t first = StoreText(ring, "aa");
+  const uint16_t name = StoreText(ring, "orders");
+  EXPECT_EQ(ReadText(ring, name, true), "orders");
+  ring.section[0] = static_cast<uint8_t>(first);  // the ring wraps
+  ring.section[1] = 0;
+  StoreText(ring, std::string(40, 'w'));
+  EXPECT_EQ(ReadText(ring, name), std::string(40 - (name - first), 'w'));
+  EXPECT_EQ(ReadText(ring, name, true), "");
+}
+
 TEST(RingStoreSequenceTest, AReadWhoseFirstOrSecondViewFailsGivesTheEmptyText) {
   FakeRing ring;
   const uint16_t at = StoreText(ring, "orders:42");
