@@ -47,17 +47,15 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
     case kServerAnnounce:
       if (!IsServer()) LearnServer(lParam);
       break;
+    // lParam 0 would read as "this instance's own SUBSCRIBE" and wipe a
+    // handler; no instance sends it. A client gets these only when they were
+    // meant for the server its window was before it loaded again: its tables
+    // hold only its own names, so it keeps nothing, and it passes nothing
+    // on, since the change could reach the server after a later one of the
+    // subscriber's own. The subscriber sends its names again, and its
+    // unacknowledged withdrawals, to the server it finds.
     case kRegisterSubscriber:
-      // lParam 0 would read as "this instance's own SUBSCRIBE" and wipe a
-      // handler; no instance sends it.
-      if (lParam != 0) {
-        // Meant for the server this window was before it loaded again: a
-        // client's tables hold only its own names, so it keeps nothing, and
-        // it passes nothing on, since the change could reach the server
-        // after a later one of the subscriber's own. The subscriber sends
-        // its names again, and its unacknowledged withdrawals, to the server
-        // it finds.
-        if (!IsServer()) break;
+      if (lParam != 0 && IsServer()) {
         const std::string name = env_.ReadName(PositionOf(wParam));
         tables.AddSubscription({lParam, name, std::string()}, *this);
         Acknowledge(wParam, lParam, name);
@@ -139,11 +137,10 @@ void InstanceProtocol::OnRetryTimer() {
     return;
   }
   --retriesLeft_;
-  std::vector<std::pair<std::string, InstanceCode>> changes;
-  for (const PendingName& pending : awaitingAck_) changes.emplace_back(pending.name, pending.code);
-  for (const auto& change : changes) {
+  const std::vector<PendingName> changes = awaitingAck_;  // sending changes the list
+  for (const PendingName& change : changes) {
     if (!RemoteServerKnown()) return;  // a post found the server gone
-    SendPending(change.first, change.second);
+    SendPending(change.name, change.code);
   }
   retryDelayMs_ *= 2;
   if (!awaitingAck_.empty() && RemoteServerKnown()) env_.ArmRetryTimer(retryDelayMs_);
@@ -224,29 +221,20 @@ void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, u
   env_.ArmRetryTimer(retryDelayMs_);
 }
 
-InstanceProtocol::PendingName* InstanceProtocol::FindPending(const std::string& name) {
-  for (PendingName& pending : awaitingAck_) {
-    if (pending.name == name) return &pending;
-  }
-  return nullptr;
-}
-
 // Stores `name` and posts `code` for this instance's window, awaiting the
 // acknowledgement of that copy. A change the tables no longer call for (a
 // withdrawal of a name subscribed again, or the other way round) is dropped;
 // a later change of a name replaces its earlier one.
 void InstanceProtocol::SendPending(const std::string& name, InstanceCode code) {
-  PendingName* pending = FindPending(name);
+  auto pending = std::find_if(awaitingAck_.begin(), awaitingAck_.end(),
+                              [&](const PendingName& p) { return p.name == name; });
   const bool held = tables.FindSubscription(name) >= 0;
   if (held != (code == kRegisterSubscriber)) {
-    if (pending != nullptr && pending->code == code) {
-      awaitingAck_.erase(awaitingAck_.begin() + (pending - awaitingAck_.data()));
-    }
+    if (pending != awaitingAck_.end() && pending->code == code) awaitingAck_.erase(pending);
     return;
   }
-  if (pending == nullptr) {
-    awaitingAck_.push_back({name, code, {}});
-    pending = &awaitingAck_.back();
+  if (pending == awaitingAck_.end()) {
+    pending = awaitingAck_.insert(awaitingAck_.end(), {name, code, {}});
   } else if (pending->code != code) {
     pending->code = code;
     pending->positions.clear();

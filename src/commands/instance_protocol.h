@@ -153,7 +153,6 @@ class InstanceProtocol : private SubscriptionLink {
   void ForwardName(InstanceCode code, const std::string& name, uint32_t window) override;
 
   void SendPending(const std::string& name, InstanceCode code);
-  PendingName* FindPending(const std::string& name);
   void Acknowledge(uint32_t wParam, uint32_t window, const std::string& name);
   void OnRegisterAck(uint16_t position, uint32_t check);
   void OnRegisterUndo(uint32_t check, uint32_t window);

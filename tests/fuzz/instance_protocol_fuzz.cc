@@ -289,15 +289,6 @@ class World {
       const std::set<std::string> own = NamesOf(m_[i].tables, m_.Window(i));
       const std::set<std::string> held = NamesOf(table, m_.Window(i));
       const bool older = m_.olderBuilds.count(i) != 0 || m_.olderBuilds.count(server) != 0;
-      if (std::getenv("ZANVOR_FUZZ_TRACE")) {
-        std::fprintf(stderr, "host %d server %d timer %u own", i, server, m_.Env(i).retryTimerMs);
-        for (const std::string& n : own) std::fprintf(stderr, " %s", n.c_str());
-        std::fprintf(stderr, " held");
-        for (const std::string& n : held) std::fprintf(stderr, " %s", n.c_str());
-        std::fprintf(stderr, " awaiting");
-        for (const std::string& n : m_[i].AwaitingAck()) std::fprintf(stderr, " %s", n.c_str());
-        std::fprintf(stderr, "\n");
-      }
       for (const std::string& name : own) {
         Check(held.count(name) != 0, "the server lacks a name a host subscribed");
       }
