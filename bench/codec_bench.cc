@@ -28,7 +28,8 @@ void BM_Pack(benchmark::State& state) {
   uint32_t ticks = 1234567;
   for (auto _ : state) {
     zanvor::CMsgPack packer;
-    benchmark::DoNotOptimize(packer.Pack(payload.data(), kPayloadLength, packet, kId, ticks++));
+    benchmark::DoNotOptimize(
+        packer.Pack(payload.data(), kPayloadLength, packet, sizeof packet, kId, ticks++));
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * kPayloadLength);
@@ -39,7 +40,8 @@ void BM_UnPack(benchmark::State& state) {
   const std::vector<uint8_t> payload = Payload();
   uint8_t packet[zanvor::kPacketBufferSize];
   zanvor::CMsgPack packer;
-  const int32_t size = packer.Pack(payload.data(), kPayloadLength, packet, kId, 1234567);
+  const int32_t size =
+      packer.Pack(payload.data(), kPayloadLength, packet, sizeof packet, kId, 1234567);
   uint8_t out[zanvor::kPacketBufferSize];
   for (auto _ : state) {
     zanvor::CMsgUnPack unpacker;

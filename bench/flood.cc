@@ -37,9 +37,9 @@ std::vector<Packet> MakePackets(uint64_t count) {
     const std::string payload = "bench:" + std::to_string(seq);
     uint8_t id[kPacketIdSize];
     FallbackPacketId(kFloodTicks, kFloodTag, static_cast<uint32_t>(seq), id);
-    const int32_t size =
-        CMsgPack().Pack(reinterpret_cast<const uint8_t*>(payload.data()),
-                        static_cast<int32_t>(payload.size()), buffer, id, kFloodTicks);
+    const int32_t size = CMsgPack().Pack(reinterpret_cast<const uint8_t*>(payload.data()),
+                                         static_cast<int32_t>(payload.size()), buffer,
+                                         sizeof buffer, id, kFloodTicks);
     packets.emplace_back(buffer, buffer + size);
   }
   return packets;

@@ -96,10 +96,11 @@ class UdpSink final : public Sink {
   UniqueSocket socket_;
 };
 
-uint32_t PackText(const std::string& text, const uint8_t id[kPacketIdSize], uint8_t* out) {
+uint32_t PackText(const std::string& text, const uint8_t id[kPacketIdSize],
+                  std::vector<uint8_t>* out) {
   return static_cast<uint32_t>(CMsgPack().Pack(reinterpret_cast<const uint8_t*>(text.data()),
-                                               static_cast<int32_t>(text.size()), out, id,
-                                               GetTickCount()));
+                                               static_cast<int32_t>(text.size()), out->data(),
+                                               out->size(), id, GetTickCount()));
 }
 
 void WaitUntil(uint64_t deadline) {
@@ -142,8 +143,8 @@ int RunJunk(const std::string& path, uint64_t count, uint64_t perSecond, uint32_
     } else if (kind == kBadCheck) {
       uint8_t id[kPacketIdSize];
       for (uint8_t& b : id) b = static_cast<uint8_t>(rng.Next());
-      size = PackText("replay:bad-" + std::to_string(seed) + "-" + std::to_string(i), id,
-                      datagram.data());
+      size =
+          PackText("replay:bad-" + std::to_string(seed) + "-" + std::to_string(i), id, &datagram);
       datagram[size - 1] ^= 0x5A;
     } else {
       // Turn t sends text t, then t - lag, then t - 2 * lag, in rotation.
@@ -153,8 +154,7 @@ int RunJunk(const std::string& path, uint64_t count, uint64_t perSecond, uint32_
       if (k + 1 > replayTexts) replayTexts = k + 1;
       uint8_t id[kPacketIdSize];
       FallbackPacketId(seed, kReplayProcessTag, static_cast<uint32_t>(k), id);
-      size =
-          PackText("replay:" + std::to_string(seed) + "-" + std::to_string(k), id, datagram.data());
+      size = PackText("replay:" + std::to_string(seed) + "-" + std::to_string(k), id, &datagram);
     }
     if (sink->Send(datagram.data(), size)) {
       ++sent[kind];

@@ -35,7 +35,7 @@ void LibraryProcess::Exit() {
 
 void LibraryProcess::Post(HostCall& call) { PostToNetwork(call, packetIds, udpSender); }
 
-void LibraryProcess::PostLocal(HostCall& call) { PostLocalCommand(call, protocol, IsLeadByte); }
+void LibraryProcess::PostLocal(HostCall& call) { PostLocalCommand(call, protocol); }
 
 void LibraryProcess::Subscribe(HostCall& call) { SubscribeCommand(call, protocol, IsLeadByte); }
 

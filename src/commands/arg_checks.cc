@@ -1,10 +1,8 @@
 #include "commands/arg_checks.h"
 
 #include <cstdio>
-#include <utility>
 
 #include "commands/handler_command.h"
-#include "registry/subscription_table.h"
 
 namespace zanvor {
 namespace {
@@ -36,6 +34,10 @@ std::string CheckSubscribableName(const std::string& name) {
   return error;
 }
 
+std::string MessageTooLongText() {
+  return FormatNumber("Message is too long. %d chars is max.", kMaxMessageLength);
+}
+
 std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte) {
   if (FindMultibyte(handler, kMessageKeyword, isLeadByte) == std::string::npos) {
     char text[96];
@@ -48,19 +50,16 @@ std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte) {
   return std::string();
 }
 
-std::string CheckPostText(const std::string& name, const std::string& message, std::string* text,
-                          LeadByteTest isLeadByte) {
+// The message is measured on its own, not after a ":" searched for in the
+// joined text: in a double-byte code page a name ending in a lead byte (what
+// LEFT() leaves of a cut character) takes the added ":" as its trail byte,
+// and a search by characters then finds a ":" inside the message and counts
+// only what follows it.
+std::string CheckPostText(const std::string& name, const std::string& message, std::string* text) {
   std::string error = CheckSubscribableName(name);
   if (!error.empty()) return error;
-  std::string joined = name + ":" + message;
-  const size_t colon = FindMultibyte(joined, ":", isLeadByte);
-  // Without a ":" on a character boundary (a name ending in a lead byte
-  // swallows the one added) the receivers find no name; count it all.
-  const size_t counted = colon == std::string::npos ? joined.size() : joined.size() - colon - 1;
-  if (counted > kMaxMessageLength) {
-    return FormatNumber("Message is too long. %d chars is max.", kMaxMessageLength);
-  }
-  *text = std::move(joined);
+  if (message.size() > kMaxMessageLength) return MessageTooLongText();
+  *text = name + ":" + message;
   return std::string();
 }
 

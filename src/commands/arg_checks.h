@@ -8,10 +8,13 @@
 #include <string>
 
 #include "commands/multibyte_search.h"
+#include "registry/subscription_table.h"
 
 namespace zanvor {
 
 constexpr size_t kMaxMessageLength = 300;
+// The longest name:message text a post carries.
+constexpr size_t kMaxPostText = kMaxNameLength + 1 + kMaxMessageLength;
 
 // "Subscription name is empty." or "Subscription name is too long. 64 chars
 // is max.".
@@ -27,12 +30,15 @@ std::string CheckSubscribableName(const std::string& name);
 // reports the missing keyword.
 std::string CheckHandler(const std::string& handler, LeadByteTest isLeadByte = nullptr);
 
-// Runs CheckSubscribableName, then builds *text = name ":" message and
-// checks the message limit, counted after the text's first ":" found on a
-// character boundary, as the receivers will split it. *text is set only when
-// "" is returned.
-std::string CheckPostText(const std::string& name, const std::string& message, std::string* text,
-                          LeadByteTest isLeadByte = nullptr);
+// "Message is too long. 300 chars is max.".
+std::string MessageTooLongText();
+
+// Runs CheckSubscribableName, then "Message is too long. 300 chars is max."
+// for a message of more than kMaxMessageLength bytes, and builds *text =
+// name ":" message. Both limits count the parameters' own bytes, whatever
+// the code page, so an accepted text is never longer than kMaxPostText.
+// *text is set only when "" is returned.
+std::string CheckPostText(const std::string& name, const std::string& message, std::string* text);
 
 }  // namespace zanvor
 

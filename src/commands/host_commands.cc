@@ -31,16 +31,16 @@ void ListSubscriptionsCommand(HostCall& call, const InstanceProtocol& protocol) 
   call.ReturnString(protocol.ListSubscriptions());
 }
 
-std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte) {
+std::string CheckedPostText(HostCall& call) {
   const std::string name = call.ParameterText(1);
   const std::string message = call.ParameterText(2);
   std::string text;
-  RaiseIfSet(call, CheckPostText(name, message, &text, isLeadByte));
+  RaiseIfSet(call, CheckPostText(name, message, &text));
   return text;
 }
 
-void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte) {
-  if (!protocol.PostLocal(CheckedPostText(call, isLeadByte))) {
+void PostLocalCommand(HostCall& call, InstanceProtocol& protocol) {
+  if (!protocol.PostLocal(CheckedPostText(call))) {
     call.RaiseError("Unable to post the message. The message buffer is busy.");
   }
 }

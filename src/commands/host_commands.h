@@ -18,11 +18,11 @@ void ListSubscriptionsCommand(HostCall& call, const InstanceProtocol& protocol);
 
 // Terminates name and message (in that order), checks them as ZANVOR and
 // ZANVOR_LOCAL do and returns the name:message text.
-std::string CheckedPostText(HostCall& call, LeadByteTest isLeadByte);
+std::string CheckedPostText(HostCall& call);
 
 // ZANVOR_LOCAL(name, message). A text that could not be stored raises "Unable
 // to post the message. The message buffer is busy.".
-void PostLocalCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte);
+void PostLocalCommand(HostCall& call, InstanceProtocol& protocol);
 
 }  // namespace zanvor
 

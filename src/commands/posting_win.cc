@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "commands/arg_checks.h"
 #include "commands/host_commands.h"
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
@@ -28,15 +29,18 @@ void RaiseSendError(HostCall& call, DWORD error) {
 // succeeds when either path sent it; only when neither did, the mailslot's
 // error is raised, as it always was.
 void PostToNetwork(HostCall& call, PacketIdSource& packetIds, UdpSender& udp) {
-  const std::string text = CheckedPostText(call, IsLeadByte);
+  const std::string text = CheckedPostText(call);
   uint8_t packet[kPacketBufferSize];
   uint8_t id[kPacketIdSize];
   const uint32_t ticks = GetTickCount();
   packetIds.MakePacketId(ticks, id);
   CMsgPack packer;
-  const uint32_t size =
-      static_cast<uint32_t>(packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
-                                        static_cast<int32_t>(text.size()), packet, id, ticks));
+  const uint32_t size = static_cast<uint32_t>(
+      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
+                  packet, sizeof packet, id, ticks));
+  // The checks keep every text within the buffer; should one ever pass them
+  // that does not fit, the post fails as too long rather than going out cut.
+  if (size == 0) call.RaiseError(MessageTooLongText());  // ends the call
 
   DWORD mailslotError = 0;
   bool mailslotSent = false;

@@ -53,9 +53,12 @@ double CMsgPack::NextValue(double x) { return Generator(x); }
 
 double CMsgUnPack::NextValue(double x) { return Generator(x); }
 
-int32_t CMsgPack::Pack(const uint8_t* data, int32_t length, uint8_t* out,
+int32_t CMsgPack::Pack(const uint8_t* data, int32_t length, uint8_t* out, size_t capacity,
                        const uint8_t id[kPacketIdSize], uint32_t ticks) {
-  if (length < 1) return 0;
+  if (length < 1 || capacity < static_cast<size_t>(kPacketOverhead) ||
+      static_cast<size_t>(length) > capacity - kPacketOverhead) {
+    return 0;
+  }
   std::memcpy(out, id, kPacketIdSize);
   StoreU32(out + kTicksOffset, ticks);
   double x = ScaleSeed(static_cast<double>(ticks));

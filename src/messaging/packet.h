@@ -14,6 +14,7 @@
 #ifndef ZANVOR_MESSAGING_PACKET_H_
 #define ZANVOR_MESSAGING_PACKET_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zanvor {
@@ -36,12 +37,14 @@ class CMsgPack : public CPackBase {
   // The generator: frac(17.31 * x + 2.436019581372554), in [0, 1) for x in [0, 1].
   virtual double NextValue(double x);
 
-  // Writes the packet for data[0, length) to `out` and returns its size,
-  // length + kPacketOverhead. `id` becomes the packet id, `ticks` the seed.
-  // REQUIRES: out holds length + kPacketOverhead bytes and does not overlap data.
-  // A length below 1 gives no packet: nothing is written and 0 is returned.
-  int32_t Pack(const uint8_t* data, int32_t length, uint8_t* out, const uint8_t id[kPacketIdSize],
-               uint32_t ticks);
+  // Writes the packet for data[0, length) to `out`, a buffer of `capacity`
+  // bytes, and returns its size, length + kPacketOverhead. `id` becomes the
+  // packet id, `ticks` the seed.
+  // A length below 1, or a packet larger than `capacity`, gives no packet:
+  // nothing is written and 0 is returned.
+  // REQUIRES: out does not overlap data.
+  int32_t Pack(const uint8_t* data, int32_t length, uint8_t* out, size_t capacity,
+               const uint8_t id[kPacketIdSize], uint32_t ticks);
 };
 
 // Unpacks one received packet. Holds no state; make one per packet.

@@ -63,14 +63,14 @@ TEST(PostVerbTest, ArgumentsAreCheckedAsTheLibraryChecksThem) {
   VerbOptions options;
   options.name = "a:b";
   options.message = "m";
-  EXPECT_EQ(CheckPostArguments(options, nullptr), "Subscription name cannot contain a colon.");
+  EXPECT_EQ(CheckPostArguments(options), "Subscription name cannot contain a colon.");
   options.name = "news";
   options.message = std::string(301, 'x');
-  EXPECT_EQ(CheckPostArguments(options, nullptr), "Message is too long. 300 chars is max.");
+  EXPECT_EQ(CheckPostArguments(options), "Message is too long. 300 chars is max.");
   options.messageFromInput = true;  // the input's messages are checked as they come
-  EXPECT_EQ(CheckPostArguments(options, nullptr), "");
+  EXPECT_EQ(CheckPostArguments(options), "");
   options.name = "";
-  EXPECT_EQ(CheckPostArguments(options, nullptr), "Subscription name is empty.");
+  EXPECT_EQ(CheckPostArguments(options), "Subscription name is empty.");
 }
 
 }  // namespace

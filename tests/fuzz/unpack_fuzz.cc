@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            static_cast<uint32_t>(body[3]) << 24;
     std::vector<uint8_t> packet(static_cast<size_t>(n) + zanvor::kPacketOverhead);
     CMsgPack packer;
-    Check(packer.Pack(out.data(), n, packet.data(), id, ticks) == length + kPacketIdSize,
+    Check(packer.Pack(out.data(), n, packet.data(), packet.size(), id, ticks) ==
+              length + kPacketIdSize,
           "repacked size differs");
     Check(std::memcmp(packet.data() + kPacketIdSize, body.data(), size) == 0,
           "accepted body is not what Pack makes of its payload");

@@ -84,9 +84,9 @@ inline std::vector<uint8_t> PackDatagram(const std::vector<uint8_t>& id, const s
                                          uint32_t ticks) {
   std::vector<uint8_t> packet(payload.size() + kPacketOverhead);
   CMsgPack packer;
-  const int32_t size =
-      packer.Pack(reinterpret_cast<const uint8_t*>(payload.data()),
-                  static_cast<int32_t>(payload.size()), packet.data(), id.data(), ticks);
+  const int32_t size = packer.Pack(reinterpret_cast<const uint8_t*>(payload.data()),
+                                   static_cast<int32_t>(payload.size()), packet.data(),
+                                   packet.size(), id.data(), ticks);
   packet.resize(static_cast<size_t>(size));
   return packet;
 }

@@ -51,7 +51,7 @@ class HostCommandsTest : public ::testing::Test {
     return ErrorOf({name, handler}, [&](HostCall& c) { SubscribeCommand(c, m_[s_], nullptr); });
   }
   std::string PostLocal(const std::string& name, const std::string& message) {
-    return ErrorOf({name, message}, [&](HostCall& c) { PostLocalCommand(c, m_[s_], nullptr); });
+    return ErrorOf({name, message}, [&](HostCall& c) { PostLocalCommand(c, m_[s_]); });
   }
 
   FakeMachine m_;
@@ -62,10 +62,21 @@ TEST_F(HostCommandsTest, SubscribeAndPostsRefuseANameWithAColon) {
   EXPECT_EQ(Subscribe("a:b", "DO x WITH <Msg>"), kColon);
   EXPECT_EQ(Subscribe("a:b", "no keyword"), kColon);  // the name is checked first
   EXPECT_EQ(PostLocal("a:b", "m"), kColon);
-  EXPECT_EQ(ErrorOf({"a:b", "m"}, [](HostCall& c) { CheckedPostText(c, nullptr); }), kColon);
+  EXPECT_EQ(ErrorOf({"a:b", "m"}, [](HostCall& c) { CheckedPostText(c); }), kColon);
   EXPECT_EQ(m_[s_].ListSubscriptions(), "");
   EXPECT_EQ(m_.CountPosts(kPostLocalText), 0);
   EXPECT_EQ(ErrorOf({"a:b"}, [&](HostCall& c) { UnsubscribeCommand(c, m_[s_]); }), "");
+}
+
+// A name ending in a lead byte and a message with a ":" in it: the message
+// counts whole, and nothing of it reaches the ring.
+TEST_F(HostCommandsTest, ALocalPostOfALongMessageIsRefusedWhateverItsName) {
+  const std::string message = std::string(700, 'm') + ":" + std::string(299, 'm');
+  EXPECT_EQ(PostLocal("A\x81", message), "Message is too long. 300 chars is max.");
+  EXPECT_EQ(PostLocal("A\x81", std::string(301, 'm')), "Message is too long. 300 chars is max.");
+  EXPECT_EQ(m_.CountPosts(kPostLocalText), 0);
+  EXPECT_EQ(PostLocal("A\x81", std::string(300, 'm')), "");
+  EXPECT_EQ(m_.CountPosts(kPostLocalText), 1);
 }
 
 TEST_F(HostCommandsTest, ALocalPostThatWasNotStoredRaisesTheBusyError) {

@@ -19,7 +19,7 @@ Bytes Pack(const Bytes& payload, uint32_t ticks, const Bytes& id = kId) {
   Bytes packet(payload.size() + kPacketOverhead + 8, 0xEE);
   CMsgPack packer;
   const int32_t size = packer.Pack(payload.data(), static_cast<int32_t>(payload.size()),
-                                   packet.data(), id.data(), ticks);
+                                   packet.data(), packet.size(), id.data(), ticks);
   EXPECT_EQ(static_cast<size_t>(size), payload.size() + kPacketOverhead);
   packet.resize(static_cast<size_t>(size));
   return packet;
@@ -60,9 +60,31 @@ TEST(PacketLayoutTest, PacketIsIdTicksScrambledPayloadAndCheckByte) {
 TEST(PacketLayoutTest, PackWritesNothingForAnEmptyPayload) {
   Bytes out(32, 0xEE);
   CMsgPack packer;
-  EXPECT_EQ(packer.Pack(nullptr, 0, out.data(), kId.data(), 1), 0);
-  EXPECT_EQ(packer.Pack(nullptr, -3, out.data(), kId.data(), 1), 0);
+  EXPECT_EQ(packer.Pack(nullptr, 0, out.data(), out.size(), kId.data(), 1), 0);
+  EXPECT_EQ(packer.Pack(nullptr, -3, out.data(), out.size(), kId.data(), 1), 0);
   EXPECT_EQ(out, Bytes(32, 0xEE));
+}
+
+// The buffer is exactly as large as the capacity given, so ASan sees any
+// write past it.
+TEST(PacketLayoutTest, PackRefusesAPacketLargerThanItsBuffer) {
+  CMsgPack packer;
+  const Bytes payload(kPacketBufferSize - kPacketOverhead + 1, 'p');
+  Bytes out(kPacketBufferSize, 0xEE);
+  EXPECT_EQ(packer.Pack(payload.data(), static_cast<int32_t>(payload.size()), out.data(),
+                        out.size(), kId.data(), 1),
+            0);
+  EXPECT_EQ(out, Bytes(kPacketBufferSize, 0xEE));
+  EXPECT_EQ(packer.Pack(payload.data(), static_cast<int32_t>(payload.size()) - 1, out.data(),
+                        out.size(), kId.data(), 1),
+            kPacketBufferSize);
+  for (const size_t capacity : {0, 1, 20, 21}) {
+    Bytes small(capacity, 0xEE);
+    EXPECT_EQ(packer.Pack(payload.data(), 1, small.data(), capacity, kId.data(), 1), 0) << capacity;
+    EXPECT_EQ(small, Bytes(capacity, 0xEE)) << capacity;
+  }
+  Bytes exact(22, 0xEE);
+  EXPECT_EQ(packer.Pack(payload.data(), 1, exact.data(), exact.size(), kId.data(), 1), 22);
 }
 
 // Packets pinned byte for byte. The same expectations run natively and as an
@@ -248,7 +270,7 @@ TEST(PacketKeyStepTest, StepRoundingToOneGivesKeyByteZeroAndContinuesFromOne) {
   RecordingPack recorder;
   const Bytes zeros(8, 0);
   Bytes packet(zeros.size() + kPacketOverhead);
-  recorder.Pack(zeros.data(), 8, packet.data(), kId.data(), 668052);
+  recorder.Pack(zeros.data(), 8, packet.data(), packet.size(), kId.data(), 668052);
   EXPECT_EQ(packet[20], 0) << "key byte of the step that reached 1.0";
   ASSERT_EQ(recorder.states.size(), 8u);
   EXPECT_EQ(recorder.states[1], 1.0);

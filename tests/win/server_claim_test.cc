@@ -160,8 +160,9 @@ class ReceiveTest : public ServerClaimTest {
     uint8_t packet[kPacketBufferSize];
     const uint8_t id[16] = {idByte, 0x5A, 0x56};
     CMsgPack packer;
-    const int32_t size = packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
-                                     static_cast<int32_t>(text.size()), packet, id, 4711);
+    const int32_t size =
+        packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
+                    static_cast<int32_t>(text.size()), packet, sizeof packet, id, 4711);
     return std::vector<uint8_t>(packet, packet + size);
   }
   // The texts of the DeliverText posts waiting for the window, in order.

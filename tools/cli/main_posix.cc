@@ -122,7 +122,7 @@ class UdpPoster final : public MessagePoster {
 };
 
 int Post(const VerbOptions& options, ToolOutput& out) {
-  const std::string problem = CheckPostArguments(options, nullptr);
+  const std::string problem = CheckPostArguments(options);
   if (!problem.empty()) {
     out.Err("zanvor: " + problem + " (see zanvor post --help)");
     return kExitUsage;

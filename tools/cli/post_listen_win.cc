@@ -103,7 +103,7 @@ class InstancePoster final : public MessagePoster {
 }  // namespace
 
 int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
-  const std::string problem = CheckPostArguments(options, IsLeadByte);
+  const std::string problem = CheckPostArguments(options);
   if (!problem.empty()) {
     out.Err("zanvor: " + problem + " (see zanvor post --help)");
     return kExitUsage;

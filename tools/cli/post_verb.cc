@@ -4,10 +4,10 @@
 
 namespace zanvor {
 
-std::string CheckPostArguments(const VerbOptions& options, LeadByteTest isLeadByte) {
+std::string CheckPostArguments(const VerbOptions& options) {
   if (options.messageFromInput) return CheckSubscribableName(options.name);
   std::string text;
-  return CheckPostText(options.name, options.message, &text, isLeadByte);
+  return CheckPostText(options.name, options.message, &text);
 }
 
 std::string WholeInputMessage(std::string input) {

@@ -8,7 +8,6 @@
 
 #include "cli/command_line.h"
 #include "cli/text_output.h"
-#include "commands/multibyte_search.h"
 
 namespace zanvor {
 
@@ -29,7 +28,7 @@ class MessageSource {
 // The arguments checked as ZANVOR and ZANVOR_LOCAL check them (the name,
 // and a message given on the command line): "" or the library's own text.
 // A failed check is a usage error: nothing is posted.
-std::string CheckPostArguments(const VerbOptions& options, LeadByteTest isLeadByte);
+std::string CheckPostArguments(const VerbOptions& options);
 
 // The message that MESSAGE "-" without --lines posts: all of the input, one
 // final LF or CR LF dropped (what echo and an editor put there).

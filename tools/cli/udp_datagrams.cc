@@ -12,8 +12,9 @@ bool MakePostDatagram(const std::string& name, const std::string& message,
   if (!error->empty()) return false;
   datagram->assign(text.size() + kPacketOverhead, 0);
   CMsgPack packer;
-  const int32_t size = packer.Pack(reinterpret_cast<const uint8_t*>(text.data()),
-                                   static_cast<int32_t>(text.size()), datagram->data(), id, ticks);
+  const int32_t size =
+      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
+                  datagram->data(), datagram->size(), id, ticks);
   datagram->resize(static_cast<size_t>(size));
   return true;
 }
