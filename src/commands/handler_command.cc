@@ -6,7 +6,11 @@
 namespace zanvor {
 namespace {
 
-bool IsCutByte(char c) { return c == '"' || c == '\r' || c == '\n'; }
+// "&" is cut out like the quote: the host expands "&name" macros inside
+// the literals of a command it compiles at run time, so a message "AT&T" or
+// "&lcPassword" would otherwise reach the handler with a variable's value
+// spliced in, and a crafted one could splice in command text.
+bool IsCutByte(char c) { return c == '"' || c == '\r' || c == '\n' || c == '&'; }
 
 const char* CutByteExpression(char c) {
   switch (c) {
@@ -14,6 +18,8 @@ const char* CutByteExpression(char c) {
       return "CHR(34)";
     case '\r':
       return "CHR(13)";
+    case '&':
+      return "CHR(38)";
     default:
       return "CHR(10)";
   }

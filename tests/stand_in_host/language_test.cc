@@ -43,6 +43,7 @@ class RecordingHost final : public ScriptHost {
   }
   void Quit() override {}
   std::string ResourceText() override { return "pid=7 handles=3"; }
+  uint32_t CodePage() override { return 932; }
   bool DestroyMainWindow() override {
     ++windowsDestroyed;
     return true;
@@ -104,6 +105,34 @@ TEST_F(InterpreterTest, ResourcesAndDestroyWindowAreTheHostsAndTakeNoArguments) 
             (std::vector<std::string>{"pid=7 handles=3", ".T."}));
   EXPECT_EQ(host.windowsDestroyed, 1);
   EXPECT_EQ(host.errors, (std::vector<std::string>{"RESOURCES takes no arguments."}));
+}
+
+TEST_F(InterpreterTest, CpCurrentIsTheHostsCodePage) {
+  EXPECT_EQ(Run({"? CPCURRENT()", "? CPCURRENT(1)"}), (std::vector<std::string>{"932"}));
+  EXPECT_EQ(host.errors, (std::vector<std::string>{"CPCURRENT takes no arguments."}));
+}
+
+TEST_F(InterpreterTest, AnAssignmentMakesAVariableOfTheRunningProcedureUnlessOneIsVisible) {
+  EXPECT_EQ(Run({"lcName = 'main'", "PROCEDURE Show", "LPARAMETERS tcText", "lcOwn = tcText + '!'",
+                 "? lcName, lcOwn", "LCNAME = 'changed'", "ENDPROC", "DO Show WITH 'x'", "? lcName",
+                 "? lcOwn", "n = 1 +", "? n"}),
+            (std::vector<std::string>{"main x!", "changed"}));
+  EXPECT_EQ(host.errors,
+            (std::vector<std::string>{"Unknown name: lcOwn", "Unexpected end of the command.",
+                                      "Unknown name: n"}));
+}
+
+// As FoxPro does for a command it compiles at run time: "&name" and
+// "&name." are replaced by a character variable's value before the line is
+// parsed, inside literals too, and nothing else after "&" changes.
+TEST_F(InterpreterTest, MacrosAreSubstitutedBeforeTheLineIsParsed) {
+  EXPECT_EQ(Run({"lcPassword = 'secret'", "T = 'xyz'", "n = 5", "lcCmd = [? 'spliced']",
+                 "lcAmp = CHR(38) + 'lcPassword'", "? \"AT&T\"", "? '&lcPassword.|&LCPASSWORD|'",
+                 "? \"&nope &n & &\"", "? '&&lcPassword'", "&lcCmd", "? [&lcAmp.]",
+                 "? 'x' && &lcPassword"}),
+            (std::vector<std::string>{"ATxyz", "secret|secret|", "&nope &n & &", "&&lcPassword",
+                                      "spliced", "&lcPassword", "x"}));
+  EXPECT_TRUE(host.errors.empty());
 }
 
 TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {

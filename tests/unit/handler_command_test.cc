@@ -29,7 +29,7 @@ std::string Evaluate(const std::string& expression, LeadByteTest isLeadByte = nu
     if (expression.compare(i, 4, "CHR(") == 0) {
       const size_t close = expression.find(')', i);
       const int code = std::atoi(expression.substr(i + 4, close - i - 4).c_str());
-      EXPECT_TRUE(code == 34 || code == 13 || code == 10 ||
+      EXPECT_TRUE(code == 34 || code == 13 || code == 10 || code == 38 ||
                   (isLeadByte != nullptr && code < 256 && isLeadByte(static_cast<uint8_t>(code))))
           << expression;
       value.push_back(static_cast<char>(code));
@@ -47,7 +47,7 @@ std::string Evaluate(const std::string& expression, LeadByteTest isLeadByte = nu
       if (close == std::string::npos) return value;
       const std::string literal = expression.substr(i + 1, close - i - 1);
       EXPECT_LE(literal.size(), kMaxHostLiteral);
-      EXPECT_EQ(literal.find_first_of("\r\n"), std::string::npos);
+      EXPECT_EQ(literal.find_first_of("\r\n&"), std::string::npos);
       value += literal;
       i = close + 1;
     }
@@ -81,6 +81,15 @@ TEST(HandlerCommandTest, QuotesAndLineBreaksBecomeChrCalls) {
   EXPECT_EQ(HostStringExpression("\r"), "CHR(13)");
 }
 
+// The host would expand "&name" inside a literal: no literal holds an "&".
+TEST(HandlerCommandTest, AmpersandsBecomeChrCalls) {
+  EXPECT_EQ(Command("DO x WITH <Msg>", "AT&T"), "DO x WITH \"AT\"+CHR(38)+\"T\"");
+  EXPECT_EQ(HostStringExpression("&lcPassword."), "CHR(38)+\"lcPassword.\"");
+  EXPECT_EQ(HostStringExpression("&&"), "CHR(38)+CHR(38)");
+  EXPECT_EQ(HostStringExpression("a&\""), "\"a\"+CHR(38)+CHR(34)");
+  EXPECT_EQ(HostStringExpression("\x81&", Cp932LeadByte), "CHR(129)+CHR(38)");
+}
+
 TEST(HandlerCommandTest, LongRunsAreSplitInto254ByteLiterals) {
   const std::string q = "\"";
   for (const size_t length : {254u, 255u, 508u, 509u}) {
@@ -100,14 +109,14 @@ TEST(HandlerCommandTest, LongRunsAreSplitInto254ByteLiterals) {
 }
 
 TEST(HandlerCommandTest, EveryBuiltExpressionEvaluatesToTheMessage) {
-  const std::string pieces[] = {"\"",     "\r",      "\n",   "a",    std::string(253, 'b'),
-                                "'",      "\x81",    "\xE0", "\xFC", "\x81\x82",
-                                "\xE0\"", "\x9F\x81"};
+  const std::string pieces[] = {"\"",     "\r",       "\n",   "a",    std::string(253, 'b'),
+                                "'",      "\x81",     "\xE0", "\xFC", "\x81\x82",
+                                "\xE0\"", "\x9F\x81", "&",    "&x."};
   std::srand(7);
   for (int round = 0; round < 600; ++round) {
     std::string message;
     const int count = std::rand() % 8;
-    for (int i = 0; i < count; ++i) message += pieces[std::rand() % 12];
+    for (int i = 0; i < count; ++i) message += pieces[std::rand() % 14];
     EXPECT_EQ(Evaluate(HostStringExpression(message)), message);
     EXPECT_EQ(Evaluate(HostStringExpression(message, Cp932LeadByte), Cp932LeadByte), message);
   }

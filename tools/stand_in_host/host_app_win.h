@@ -53,6 +53,7 @@ class HostApp final : public ScriptHost, public HostServices {
   void Quit() override { quit_ = true; }
   std::string ResourceText() override;
   bool DestroyMainWindow() override;
+  uint32_t CodePage() override { return GetACP(); }
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;

@@ -17,13 +17,64 @@ constexpr int kMaxNesting = 64;
 constexpr size_t kMaxCallDepth = 64;
 constexpr double kMaxReplicateBytes = 16 * 1024 * 1024;
 
+// The variable `upper` names as the running procedure sees it: its own,
+// else the main program's (at the bottom of every call chain, so visible to
+// everything it calls, as FoxPro's private variables of a program are).
+// nullptr when there is none.
+Value* FindVariable(ProgramState& state, const std::string& upper) {
+  for (ProgramState::Frame* frame : {&state.frames.back(), &state.frames.front()}) {
+    const auto found = frame->variables.find(upper);
+    if (found != frame->variables.end()) return &found->second;
+  }
+  return nullptr;
+}
+
+bool IsNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+
+// FoxPro's macro substitution over the whole line, literals included. The
+// "&" byte is never the trail byte of a double-byte character, so the scan
+// may go byte by byte in any code page.
+std::string ExpandMacros(const std::string& line, ProgramState& state) {
+  if (line.find('&') == std::string::npos) return line;
+  std::string expanded;
+  size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] != '&' || i + 1 >= line.size() || !IsNameStart(line[i + 1])) {
+      // "&&" goes on whole, so that its second "&" starts nothing.
+      const size_t length = line.compare(i, 2, "&&") == 0 ? 2 : 1;
+      expanded.append(line, i, length);
+      i += length;
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < line.size() && IsNameChar(line[end])) ++end;
+    const Value* variable = FindVariable(state, AsciiUpper(line.substr(i + 1, end - i - 1)));
+    if (variable == nullptr || !variable->is_string()) {
+      expanded.append(line, i, end - i);
+    } else {
+      expanded += variable->text;
+      if (end < line.size() && line[end] == '.') ++end;  // the macro's terminator
+    }
+    i = end;
+  }
+  return expanded;
+}
+
 // Parses and runs one command line. Every parse or evaluation step returns
 // false after storing the first error in error_.
 class Statement {
  public:
+  // The line is run after macro substitution.
   Statement(ScriptHost& host, const MicrosecondClock& clock, ProgramState& state,
             const std::string& line)
-      : host_(host), clock_(clock), state_(state), line_(line), lexer_(line) {}
+      : host_(host),
+        clock_(clock),
+        state_(state),
+        expanded_(ExpandMacros(line, state)),
+        line_(expanded_),
+        lexer_(expanded_) {}
 
   bool Run(HostError* error) {
     const bool ok = RunCommand();
@@ -64,6 +115,7 @@ class Statement {
   bool RunParameters();
   bool RunReadEvents();
   bool RunClearEvents();
+  bool RunAssignment(const std::string& name);
 
   bool ExpressionList(std::vector<Value>* values);
   bool Expression(Value* value);
@@ -76,6 +128,7 @@ class Statement {
   ScriptHost& host_;
   const MicrosecondClock& clock_;
   ProgramState& state_;
+  const std::string expanded_;
   const std::string& line_;
   Lexer lexer_;
   HostError error_;
@@ -107,6 +160,7 @@ bool Statement::RunCommand() {
       return Fail("Unrecognized command.");
   }
   lexer_.Next();
+  if (IsSymbol(lexer_.Peek(), '=')) return RunAssignment(first.text);
   const std::string verb = AsciiUpper(first.text);
   if (verb == "DO") return RunDo();
   if (verb == "SET") return RunSet();
@@ -212,6 +266,17 @@ bool Statement::RunParameters() {
     if (next.type == Token::Type::kEnd) return true;
     if (!IsSymbol(next, ',')) return FailToken(next);
   }
+}
+
+bool Statement::RunAssignment(const std::string& name) {
+  lexer_.Next();  // "="
+  Value value;
+  if (!Expression(&value) || !ExpectEnd()) return false;
+  const std::string upper = AsciiUpper(name);
+  Value* variable = FindVariable(state_, upper);
+  if (variable == nullptr) variable = &state_.frames.back().variables[upper];
+  *variable = std::move(value);
+  return true;
 }
 
 bool Statement::RunReadEvents() {
@@ -371,10 +436,9 @@ bool Statement::Primary(Value* value) {
       return true;
     case Token::Type::kName: {
       if (IsSymbol(lexer_.Peek(), '(')) return Call(token.text, value);
-      const auto& variables = state_.frames.back().variables;
-      const auto variable = variables.find(AsciiUpper(token.text));
-      if (variable == variables.end()) return Fail("Unknown name: " + token.text);
-      *value = variable->second;
+      const Value* variable = FindVariable(state_, AsciiUpper(token.text));
+      if (variable == nullptr) return Fail("Unknown name: " + token.text);
+      *value = *variable;
       return true;
     }
     case Token::Type::kSymbol:
@@ -446,6 +510,11 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
     if (!args.empty()) return Fail(upper + " takes no arguments.");
     *value = upper == "RESOURCES" ? Value::String(host_.ResourceText())
                                   : Value::Logical(host_.DestroyMainWindow());
+    return true;
+  }
+  if (upper == "CPCURRENT") {
+    if (!args.empty()) return Fail("CPCURRENT takes no arguments.");
+    *value = Value::Number(host_.CodePage());
     return true;
   }
   if (upper == "MESSAGEBOX") {

@@ -15,18 +15,30 @@
 //   LPARAMETERS a, b, ...      name the running procedure's arguments (also
 //                              PARAMETERS); a missing argument is .F.
 //   QUIT                       stop after this line
+//   name = expr                assign a variable (made in the running
+//                              procedure's frame unless one is visible)
 //   name(args)                 a function call used as a command
 //   * comment                  also "&&" after a command
 //
 // DO of a defined procedure runs its lines; DO of any other name records the
-// call. The variables are the running procedure's parameters.
+// call. The variables visible are the running procedure's own (its
+// parameters and what it assigned) and the main program's.
+//
+// Macro substitution, as FoxPro makes it when it compiles a command line at
+// run time (every line here, the commands a library has the host execute
+// included): before the line is parsed, each "&name" or "&name." whose name
+// is a visible character variable becomes the variable's value, inside
+// string literals too. Any other "&" stays as written ("&&", "&" before a
+// name no character variable has, a lone "&"); a substituted value is not
+// searched again.
 //
 // Expressions: literals in "...", '...' or [...], numbers, .T./.F., `+` and
 // `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX,
 // QPC (the clock's microseconds, as decimal digits), RESOURCES (the host
-// process's counters, see ScriptHost::ResourceText) and DESTROYWINDOW
-// (destroys the host's main window, the process lives on), and the loaded
-// library's functions, all called with case-insensitive names.
+// process's counters, see ScriptHost::ResourceText), DESTROYWINDOW
+// (destroys the host's main window, the process lives on) and CPCURRENT
+// (the ANSI code page the host runs with), and the loaded library's
+// functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
@@ -87,6 +99,9 @@ class ScriptHost {
   // Destroys the main window while the process and its library stay, as a
   // program does that closes its last form; true when it was destroyed.
   virtual bool DestroyMainWindow() { return false; }
+  // CPCURRENT(): the code page the host's character values are in (the
+  // process's ANSI code page); 0 where there is none.
+  virtual uint32_t CodePage() { return 0; }
 };
 
 // What a program keeps from one line to the next.

@@ -43,13 +43,16 @@ class Host(Watched):
     _markers = itertools.count(1)
 
     def __init__(self, machine, library=None, network=None, extra_args=(), script=None,
-                 cwd=None):
+                 cwd=None, locale=None):
         self.machine = machine
         args = [HOST_EXE, "run"]
         if network:
             args += ["--network", network]
         args += list(extra_args) + [windows_path(script) if script else "-"]
-        super().__init__(machine.popen(args, **({"cwd": str(cwd)} if cwd else {})))
+        popen_args = {"cwd": str(cwd)} if cwd else {}
+        if locale:
+            popen_args["locale"] = locale
+        super().__init__(machine.popen(args, **popen_args))
         if library is not None:
             self.load(library)
 

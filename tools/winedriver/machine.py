@@ -88,18 +88,18 @@ class Machine:
         return self.prefix.popen(args, **popen_args)
 
     def host(self, library=None, network=_RELAY_NETWORK, extra_args=(), session=0, script=None,
-             cwd=None):
+             cwd=None, locale=None):
         """A host on this machine (library loaded when given, or running the
         program file `script` in `cwd`); by default with the relay's network
         emulation when the machine has a relay (or remote mailslots switched
-        off with remote_off)."""
+        off with remote_off). `locale`: see Prefix.popen."""
         if network is _RELAY_NETWORK:
             if self.remote_off:
                 network = "remote-off"
             else:
                 network = "relay:%d" % self.relay.port if self.port else None
         h = Host(self.prefixes[session], library=library, network=network,
-                 extra_args=extra_args, script=script, cwd=cwd)
+                 extra_args=extra_args, script=script, cwd=cwd, locale=locale)
         self.hosts.append(h)
         return h
 

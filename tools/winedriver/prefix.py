@@ -93,9 +93,14 @@ class Prefix:
         self.run(["wineserver", "-k"], 60)
         self.run(["wineserver", "-w"], 60)
 
-    def popen(self, args, **popen_args):
+    def popen(self, args, locale=None, **popen_args):
         """Starts a Wine program of this prefix with piped standard handles
-        in a session of its own."""
-        return subprocess.Popen(self.inside(["wine"] + list(args)), env=self.env(),
+        in a session of its own. With `locale` (a generated Unix locale such
+        as "ja_JP.UTF-8") it runs in that locale, and Wine gives it the
+        locale's ANSI code page (932 for Japanese)."""
+        env = self.env()
+        if locale:
+            env.update({"LANG": locale, "LC_ALL": locale})
+        return subprocess.Popen(self.inside(["wine"] + list(args)), env=env,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, start_new_session=True, **popen_args)
