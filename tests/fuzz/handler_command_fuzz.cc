@@ -2,7 +2,10 @@
 // stand-in host's own interpreter: the command must parse, and the value that
 // stands for "<Msg>" must be the message byte for byte. With code page 932's
 // lead bytes the command is also read by characters, as a host in that code
-// page reads it: every string literal must close there too.
+// page reads it: every string literal must close there too. The interpreter
+// substitutes macros as the host does, and every name the message puts after
+// an "&" is a character variable there (besides a few fixed ones), so a
+// message's "&" left where the host expands it would change the value.
 //
 // Input (FuzzedDataProvider): whether lead bytes are those of code page 932,
 // the handler's shape, then the parts of the handler and the message.
@@ -70,9 +73,34 @@ class RecordingHost : public zanvor::ScriptHost {
   }
 };
 
-bool Run(const std::string& command, RecordingHost& host) {
+bool IsNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+
+// Assignments that make a character variable of every name after an "&" in
+// `message`, and of a few names a program might have, each valued with text
+// that shows where it was spliced in.
+std::vector<std::string> DefineMacroVariables(const std::string& message) {
+  std::vector<std::string> lines = {"T = 'spliced'", "lcPassword = 'secret'",
+                                    "x = [\"+CHR(65)+\"]"};
+  for (size_t i = 0; i + 1 < message.size(); ++i) {
+    if (message[i] != '&' || !IsNameStart(message[i + 1])) continue;
+    size_t end = i + 1;
+    while (end < message.size() && IsNameChar(message[end])) ++end;
+    lines.push_back(message.substr(i + 1, end - i - 1) + " = '(spliced)'");
+  }
+  return lines;
+}
+
+// Runs the variables' assignments, then the command, in one interpreter.
+bool Run(const std::vector<std::string>& variables, const std::string& command,
+         RecordingHost& host) {
   zanvor::Interpreter interpreter(host, [] { return uint64_t{0}; });
   zanvor::HostError error;
+  for (const std::string& line : variables) {
+    Check(interpreter.Execute(line, &error), "a variable's assignment failed");
+  }
+  host.lines.clear();
   return interpreter.Execute(command, &error);
 }
 
@@ -121,7 +149,8 @@ bool LiteralsCloseByCharacters(const std::string& text, LeadByteTest isLeadByte)
 // One argument around the keyword: a number or a literal whose contents
 // close under both readings (no closing delimiter, no lead byte left
 // without its trail). Before the keyword a literal holds no "<", so the
-// keyword the builder finds is the one the shape put there.
+// keyword the builder finds is the one the shape put there. No literal holds
+// an "&": the handler's own text is the program's, macros and all.
 std::string Argument(FuzzedDataProvider& in, LeadByteTest isLeadByte, bool beforeKeyword,
                      Value* value) {
   const int kind = in.ConsumeIntegralInRange(0, 4);
@@ -140,10 +169,10 @@ std::string Argument(FuzzedDataProvider& in, LeadByteTest isLeadByte, bool befor
   std::string contents;
   for (size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
-    if (c == close || (beforeKeyword && c == '<')) continue;
+    if (c == close || c == '&' || (beforeKeyword && c == '<')) continue;
     if (!IsLead(isLeadByte, c)) {
       contents += c;
-    } else if (i + 1 < raw.size() && raw[i + 1] != close) {
+    } else if (i + 1 < raw.size() && raw[i + 1] != close && raw[i + 1] != '&') {
       contents += c;
       contents += raw[++i];
     }
@@ -220,10 +249,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         suffixLength) == 0,
         "text after <Msg> changed");
   const std::string expression = command.substr(at, command.size() - at - suffixLength);
+  Check(expression.find('&') == std::string::npos, "the expression holds an \"&\"");
 
   // The expression on its own evaluates to the message, under both readings.
+  const std::vector<std::string> variables = DefineMacroVariables(message);
   RecordingHost alone;
-  Check(Run("=CAPTURE(" + expression + ")", alone), "the expression does not parse");
+  Check(Run(variables, "=CAPTURE(" + expression + ")", alone), "the expression does not parse");
   Check(alone.captures == 1 && alone.captured.size() == 1, "the expression is not one value");
   Check(alone.captured[0].is_string() && alone.captured[0].text == message,
         "the expression's value is not the message");
@@ -235,7 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(LiteralsCloseByCharacters(command, isLeadByte),
         "a literal of the command does not close when read by characters");
   RecordingHost host;
-  Check(Run(command, host), "the command does not parse");
+  Check(Run(variables, command, host), "the command does not parse");
   if (shape == 0) {
     Check(host.lines.size() == 1 && host.lines[0] == zanvor::DoLine(procedure, args),
           "DO did not receive the arguments");
