@@ -63,7 +63,8 @@ _MAX_LITERAL = 255
 def expression(text):
     """A FoxPro expression whose value is `text` (any bytes but NUL): runs
     in whichever literal delimiters they allow, CHR() for CR and LF (which
-    end a script line), joined with +."""
+    end a script line) and for "&" (which the host would expand as a macro
+    inside a literal), joined with +."""
     parts = []
     run = []
     usable = list(_CLOSER)
@@ -73,7 +74,7 @@ def expression(text):
             parts.append(usable[0] + "".join(run) + _CLOSER[usable[0]])
 
     for ch in text:
-        if ch in "\r\n":
+        if ch in "\r\n&":
             flush()
             run, usable = [], list(_CLOSER)
             parts.append("CHR(%d)" % ord(ch))
