@@ -90,9 +90,9 @@ std::string HostStringExpression(const std::string& message, LeadByteTest isLead
   for (const char c : message) plain = plain && !IsCutByte(c);
   if (plain) return '"' + message + '"';
 
-  // The cut happens at every double quote, CR and LF byte, also right after
-  // a lead byte: left inside a literal, such a byte would end it or break
-  // the command line whatever the code page makes of it.
+  // The cut happens at every cut byte, also right after a lead byte: left
+  // inside a literal, such a byte would end it, break the command line or
+  // start a macro, whatever the code page makes of it.
   std::string expression;
   size_t runStart = 0;
   for (size_t i = 0; i < message.size(); ++i) {
