@@ -57,10 +57,12 @@ class LibraryProcess {
   LibraryProcess* previous_;
 };
 
-// The window procedure installed on the host's main window, the receive
-// timer's and the registration retry timer's procedures; all forward to the current LibraryProcess
-// and let nothing unwind into Windows.
-LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The library's handling of the host's main window's messages (reached
+// through the window's subclass, which hands it the procedure it replaced),
+// the receive timer's and the registration retry timer's procedures; all
+// forward to the current LibraryProcess and let nothing unwind into Windows.
+LRESULT InstanceWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam,
+                           LPARAM lParam);
 void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 void CALLBACK RetryTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 

@@ -114,12 +114,14 @@ class EventBindingTest(wd.MachineTestCase):
         b = self.start()
         c = self.start()
         self.subscribe(a, "n", "OnNA")
+        self.subscribe(a, "gone", "OnGone")
         self.subscribe(c, "n", "OnNC")
         self.subscribe(b, "m", "OnMB")
         self.exchange()
         self.assertEqual(a.ask("BINDEVENT(%d)" % PROBE), ".T.")
         self.release(a)
         self.exchange()
+        only_n = str(len("n\t\tDO OnNA WITH <Msg>\n"))
 
         # Loaded again with the binding still on top of what the first load
         # left: the new load subclasses on top of the binding, and each of
@@ -129,6 +131,11 @@ class EventBindingTest(wd.MachineTestCase):
         self.subscribe(a, "n", "OnNA")
         self.exchange()
         self.probe(a, bound=True)
+        # The module stayed loaded, but a load starts afresh: nothing of the
+        # first load is left in its table.
+        self.assertEqual(a.ask("LEN(LIST_SUBSCR())"), only_n)
+        self.assert_delivers(b, "gone", "0", [])
+        self.assertEqual(a.calls("OnGone"), [])
         self.assert_delivers(b, "n", "1", [(a, "OnNA"), (c, "OnNC")])
         self.assert_delivers(a, "m", "2", [(b, "OnMB")])
 
@@ -144,8 +151,7 @@ class EventBindingTest(wd.MachineTestCase):
         self.probe(a, bound=False)
         self.assert_delivers(c, "n", "3", [(a, "OnNA"), (c, "OnNC")])
         self.assert_delivers(a, "m", "4", [(b, "OnMB")])
-        # Nothing of the first loads is left in its table.
-        self.assertEqual(a.ask("LEN(LIST_SUBSCR())"), str(len("n\t\tDO OnNA WITH <Msg>\n")))
+        self.assertEqual(a.ask("LEN(LIST_SUBSCR())"), only_n)
 
         self.release(a)
         self.probe(a, bound=False)
