@@ -1,8 +1,8 @@
 // The composition root: one LibraryProcess per loaded library owns the whole
 // state of this instance (the machine objects it holds, the server side of
 // the mailslot with its receive state, the instance protocol with its tables,
-// the packet ids) and wires the subsystems to each other. The DLL holds one
-// for as long as it is loaded; a test builds a fresh one.
+// the packet ids) and wires the subsystems to each other. The DLL builds a
+// fresh one at every load (ZANVOR_INIT); a test builds its own.
 //
 // Windows calls the window procedure and the timer procedure without a
 // context of ours, so they reach the LibraryProcess that is current: the one
