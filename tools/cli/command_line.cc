@@ -116,7 +116,9 @@ std::string PostUsage(bool instance) {
       "  --json             print one JSON object per post (name, message, scope)\n";
   if (instance) {
     text += kInstanceOptions;
-    text += "  --timeout SECONDS  how long --local waits for the server instance (default 5)\n";
+    text +=
+        "  --timeout SECONDS  how long --local waits for the server instance (default 5,\n"
+        "                     at most 4294967)\n";
   }
   text +=
       "  --help             show this text\n"
@@ -140,7 +142,7 @@ std::string ListenUsage(bool instance) {
       "\n"
       "Options:\n"
       "  --count N          end after N messages\n"
-      "  --timeout SECONDS  end after SECONDS\n"
+      "  --timeout SECONDS  end after SECONDS (at most 4294967, about 49 days)\n"
       "  --json             one JSON object per message: name, message, arrived (UTC)\n";
   if (instance) text += kInstanceOptions;
   text += "  --help             show this text\n\n";
@@ -170,7 +172,8 @@ constexpr char kStatusUsage[] =
     "Options:\n"
     "  --json             one JSON object\n"
     "  --network MODE     emulate a network for domain-wide mailslots (see run)\n"
-    "  --timeout SECONDS  how long to wait for the server's answers (default 3)\n"
+    "  --timeout SECONDS  how long to wait for the instances' answers (default 3,\n"
+    "                     at most 4294967)\n"
     "  --help             show this text\n"
     "\n"
     "Exit codes: 0 shown (with or without a server), 2 usage error.";
@@ -186,7 +189,8 @@ constexpr char kDoctorUsage[] =
     "\n"
     "Options:\n"
     "  --json             one JSON object per check: check, result, found, fix\n"
-    "  --timeout SECONDS  how long each post may take to arrive (default 5)\n"
+    "  --timeout SECONDS  how long each post may take to arrive (default 5, at most\n"
+    "                     4294967)\n"
     "  --library FILE     the link library (default: zanvor.fll beside zanvor.exe)\n"
     "  --network MODE     emulate a network for domain-wide mailslots (see run)\n"
     "  --help             show this text\n"
@@ -220,14 +224,17 @@ std::string SeeHelp(Verb verb) {
   return std::string(" (see zanvor ") + VerbName(verb) + " --help)";
 }
 
-bool ParseSeconds(const std::string& text, double* seconds) {
+enum class SecondsParse { kOk, kNotSeconds, kTooLong };
+
+SecondsParse ParseSeconds(const std::string& text, double* seconds) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != 0 || !std::isfinite(value) || value <= 0 || value > 1e7) {
-    return false;
+  if (text.empty() || *end != 0 || std::isnan(value) || value <= 0) {
+    return SecondsParse::kNotSeconds;
   }
+  if (value > kMaxTimeoutSeconds) return SecondsParse::kTooLong;
   *seconds = value;
-  return true;
+  return SecondsParse::kOk;
 }
 
 bool ParseCount(const std::string& text, uint64_t* count) {
@@ -309,10 +316,15 @@ class VerbParser {
     if (Is(arg, "--timeout", {Verb::kPost, Verb::kListen, Verb::kStatus, Verb::kDoctor}) &&
         (instance || verb_ == Verb::kListen)) {
       if (!Value(arg, &value)) return false;
-      if (!ParseSeconds(value, &o.timeoutSeconds)) {
-        return Fail("--timeout takes a number of seconds above 0, not \"" + value + "\"");
+      switch (ParseSeconds(value, &o.timeoutSeconds)) {
+        case SecondsParse::kOk:
+          return true;
+        case SecondsParse::kNotSeconds:
+          return Fail("--timeout takes a number of seconds above 0, not \"" + value + "\"");
+        case SecondsParse::kTooLong:
+          break;
       }
-      return true;
+      return Fail("--timeout takes at most 4294967 seconds (about 49 days), not \"" + value + "\"");
     }
     if (Is(arg, "--count", {Verb::kListen})) {
       if (!Value(arg, &value)) return false;
@@ -395,6 +407,13 @@ class VerbParser {
 };
 
 }  // namespace
+
+uint32_t TimeoutMilliseconds(const VerbOptions& options, double defaultSeconds) {
+  double seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : defaultSeconds;
+  // The parser refuses more; a caller's default must not wrap either.
+  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
+  return static_cast<uint32_t>(seconds * 1000 + 0.5);
+}
 
 const char* VerbName(Verb verb) {
   for (const VerbEntry& entry : kVerbs) {
