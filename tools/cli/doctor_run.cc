@@ -34,7 +34,7 @@ class Run {
   // False when the run was cut short.
   bool DeliveryChecks(const MailslotOpenResult& open) {
     const ServerFacts server = machine_.FindServer();
-    if (!Continue("the search for the server instance")) return false;
+    if (!Continue("search for the server instance")) return false;
     Delivery delivery = machine_.PostLocal();
     if (!Delivered(delivery, "local post")) return false;
     Report(LocalPostCheck(delivery, server));
