@@ -165,9 +165,11 @@ constexpr char kStatusUsage[] =
     "Shows this machine's picture: the server instance (its window and process),\n"
     "the names and subscriber entries of its table, the ring's next position,\n"
     "which network paths are open (the domain mailslot, the server's UDP socket,\n"
-    "every adapter that is up with its broadcast address) and the server's\n"
-    "counters of what it received. Loads no library: an instance of its own\n"
-    "would take the server role where none runs.\n"
+    "every adapter that is up with its broadcast address), the server's\n"
+    "counters of what it received, and every instance as it answers for itself\n"
+    "(window, process, the server it knows, its names, its dropped texts).\n"
+    "Loads no library: an instance of its own would take the server role where\n"
+    "none runs.\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object\n"
@@ -185,7 +187,8 @@ constexpr char kDoctorUsage[] =
     "the command or setting that fixes it: a local post round trip through the\n"
     "server instance, a network post to this machine over each path (the domain\n"
     "mailslot, UDP to every adapter's broadcast address and to 127.0.0.1), the\n"
-    "firewall rule for UDP port 38217 and the remote-mailslot policy.\n"
+    "firewall's rules for UDP port 38217 on the active profile (a block rule wins\n"
+    "over allow rules) and the remote-mailslot policy.\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object per check: check, result, found, fix\n"
@@ -195,8 +198,10 @@ constexpr char kDoctorUsage[] =
     "  --network MODE     emulate a network for domain-wide mailslots (see run)\n"
     "  --help             show this text\n"
     "\n"
-    "Results are ok, warn (works, with a limit) and fail. Exit codes: 0 no check\n"
-    "failed, 1 a check failed, 2 usage error.";
+    "Results are ok, warn (works, with a limit) and fail. Ctrl+C ends the run\n"
+    "where it is, with a last result stop (cut short; the checks after it did\n"
+    "not run). Exit codes: 0 no check failed, 1 a check failed or the run was\n"
+    "cut short, 2 usage error.";
 
 struct VerbEntry {
   const char* name;
