@@ -73,6 +73,7 @@ TEST(DoctorChecksTest, ABlockRuleForTheActiveProfileWinsOverTheAllowRule) {
   state.activeKnown = true;
   state.activeProfiles = {"Public"};
   state.ruleTexts = {kOurRule, kProgramBlocked};
+  state.receiver = "c:\\APP\\vfp9.exe";  // the server's program, as Windows spells it
   CheckResult result = FirewallCheck(state);
   EXPECT_EQ(result.verdict, Verdict::kFail);
   EXPECT_EQ(result.found,
@@ -92,8 +93,23 @@ TEST(DoctorChecksTest, ABlockRuleForTheActiveProfileWinsOverTheAllowRule) {
                      "v2.30|Action=Block|Active=TRUE|Dir=In|Protocol=17|LPort=38218|Name=d|"};
   EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kOk);
 
-  // The same block rule on a profile that is not active does not count.
+  // A block rule for another program leaves the receiving one alone; with
+  // the receiving program unknown it is a warning.
   state.ruleTexts = {kOurRule, kProgramBlocked};
+  state.receiver = "C:\\Windows\\zanvor.exe";
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kOk);
+  state.receiver.clear();
+  result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kWarn);
+  EXPECT_EQ(result.found,
+            "the inbound rule \"Zanvor\" allows UDP port 38217 on the active profile (Public), but "
+            "the block rule \"vfp9.exe\" for C:\\app\\vfp9.exe only wins over it for that "
+            "program: if it is the one with the server role, posts from other machines are "
+            "dropped");
+  EXPECT_EQ(result.fix, "netsh advfirewall firewall delete rule name=\"vfp9.exe\"");
+
+  // The same block rule on a profile that is not active does not count.
+  state.receiver = "C:\\app\\vfp9.exe";
   state.activeProfiles = {"Private"};
   result = FirewallCheck(state);
   EXPECT_EQ(result.verdict, Verdict::kOk);

@@ -1,6 +1,7 @@
 #include "cli/doctor_checks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "cli/command_line.h"
@@ -239,6 +240,17 @@ bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port) {
   return rule.allow && RuleCoversUdpPort(rule, port);
 }
 
+bool SameProgram(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool RuleAppliesToProfile(const FirewallRule& rule, const std::string& profile) {
   return rule.profiles.empty() ||
          std::find(rule.profiles.begin(), rule.profiles.end(), profile) != rule.profiles.end();
@@ -270,10 +282,19 @@ CheckResult FirewallCheck(const FirewallState& state) {
                    "): nothing blocks " + port;
     return result;
   }
+  // A rule for one program decides for that program alone: it is judged
+  // when the receiving program is known, and a block rule for a program
+  // that may receive is only a warning when it is not.
   std::vector<FirewallRule> rules;
+  std::vector<FirewallRule> unjudged;
   for (const std::string& text : state.ruleTexts) {
     FirewallRule rule;
-    if (ParseFirewallRule(text, &rule) && RuleCoversUdpPort(rule, kUdpPort)) rules.push_back(rule);
+    if (!ParseFirewallRule(text, &rule) || !RuleCoversUdpPort(rule, kUdpPort)) continue;
+    if (rule.app.empty() || SameProgram(rule.app, state.receiver)) {
+      rules.push_back(rule);
+    } else if (state.receiver.empty()) {
+      (rule.block ? unjudged : rules).push_back(rule);
+    }
   }
   // The first rule of `wanted` action for each judged profile, or null.
   auto ruleFor = [&rules](const std::string& profile, bool block) -> const FirewallRule* {
@@ -310,6 +331,19 @@ CheckResult FirewallCheck(const FirewallState& state) {
   if (uncovered.empty()) {
     result.found = "the inbound rule " + RuleText(*allower) + " allows " + port;
     if (state.activeKnown) result.found += " on the active profile (" + ListText(judged) + ")";
+    for (const FirewallRule& blocker : unjudged) {
+      if (std::none_of(judged.begin(), judged.end(), [&blocker](const std::string& profile) {
+            return RuleAppliesToProfile(blocker, profile);
+          })) {
+        continue;
+      }
+      result.verdict = Verdict::kWarn;
+      result.found += ", but the block rule " + RuleText(blocker) +
+                      " wins over it for that program: if it is the one with the server role, "
+                      "posts from other machines are dropped";
+      result.fix = "netsh advfirewall firewall delete rule name=\"" + blocker.name + "\"";
+      break;
+    }
     return result;
   }
   result.verdict = Verdict::kFail;

@@ -53,7 +53,8 @@ struct ServerFacts {
   bool ownInstance = false;  // no server ran: the doctor's instance took the role
   uint32_t window = 0;
   uint32_t process = 0;
-  std::string udpSocket;  // the server's report, "" when not reported
+  std::string programPath;  // the server's program file, "" when unknown
+  std::string udpSocket;    // the server's report, "" when not reported
 };
 
 CheckResult LocalPostCheck(const Delivery& delivery, const ServerFacts& server);
@@ -91,11 +92,16 @@ struct FirewallState {
   // count. Unknown (the firewall's own answer failed): every profile that is on.
   bool activeKnown = false;
   std::vector<std::string> activeProfiles;
+  // The program file that receives (the server instance's), with which a
+  // rule for one program ("App=") is compared; "" when unknown, and then
+  // such a rule is reported as a warning, not judged.
+  std::string receiver;
   std::vector<std::string> ruleTexts;  // every rule, local and by policy
 };
 // As the Windows firewall decides for an inbound datagram on UDP 38217: an
-// enabled block rule for the active profile wins over every allow rule; else
-// an enabled allow rule for the active profile lets it in; else it is dropped.
+// enabled block rule for the active profile (and the receiving program, when
+// it names one) wins over every allow rule; else an enabled allow rule for
+// the active profile lets it in; else it is dropped.
 CheckResult FirewallCheck(const FirewallState& state);
 
 // A policy value: absent, or its DWORD.

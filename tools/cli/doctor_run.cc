@@ -24,7 +24,11 @@ class Run {
       if (!all) return End();
     }
     if (!Continue("")) return End();
-    Report(FirewallCheck(machine_.ReadFirewall()));
+    FirewallState firewall = machine_.ReadFirewall();
+    // The doctor's own instance holds the role only for the run: the
+    // program that receives later is not known then.
+    if (!server_.ownInstance) firewall.receiver = server_.programPath;
+    Report(FirewallCheck(firewall));
     Report(MailslotPolicyCheck(machine_.ReadPolicy(kSenderPolicyKey),
                                machine_.ReadPolicy(kReceiverPolicyKey), open));
     return End();
@@ -33,7 +37,8 @@ class Run {
  private:
   // False when the run was cut short.
   bool DeliveryChecks(const MailslotOpenResult& open) {
-    const ServerFacts server = machine_.FindServer();
+    server_ = machine_.FindServer();
+    const ServerFacts& server = server_;
     if (!Continue("search for the server instance")) return false;
     Delivery delivery = machine_.PostLocal();
     if (!Delivered(delivery, "local post")) return false;
@@ -97,6 +102,7 @@ class Run {
   const bool json_;
   ToolOutput& out_;
   std::vector<CheckResult> results_;
+  ServerFacts server_;
   bool cutShort_ = false;
 };
 

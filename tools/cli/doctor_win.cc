@@ -61,6 +61,7 @@ class WinDoctorMachine final : public DoctorMachine {
     facts.ownInstance = server == session_.instance->window();
     facts.window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(server));
     facts.process = ProcessOfWindow(server);
+    facts.programPath = ProgramPathOfProcess(facts.process);
     StatusReport report;
     if (session_.probe->RequestStatus(server, wait_, &report) ==
         MachineProbe::StatusResult::kRead) {

@@ -152,13 +152,17 @@ uint32_t ProcessOfWindow(HWND window) {
   return process;
 }
 
-std::string ProgramOfProcess(uint32_t process) {
+std::string ProgramPathOfProcess(uint32_t process) {
   UniqueHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
   if (!handle) return std::string();
   char path[MAX_PATH];
   DWORD size = sizeof path;
   if (!QueryFullProcessImageNameA(handle.get(), 0, path, &size)) return std::string();
-  const std::string full(path, size);
+  return std::string(path, size);
+}
+
+std::string ProgramOfProcess(uint32_t process) {
+  const std::string full = ProgramPathOfProcess(process);
   const size_t slash = full.find_last_of("\\/");
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }

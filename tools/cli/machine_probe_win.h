@@ -74,6 +74,8 @@ bool AnyInstanceRuns();
 // The process of a window, and the file name of that process's program.
 uint32_t ProcessOfWindow(HWND window);
 std::string ProgramOfProcess(uint32_t process);
+// The full path of that program file, "" when unknown.
+std::string ProgramPathOfProcess(uint32_t process);
 
 // Opens the domain mailslot for writing as ZANVOR does (through the
 // network emulation when one is on). *handle, when given, keeps it open.

@@ -25,6 +25,18 @@ const Profile kProfiles[] = {
     {"Public", "PublicProfile", "PublicProfile"},
 };
 
+// A rule's program path may be written with variables
+// ("App=%ProgramFiles%\app\vfp9.exe"); the running program's path has none.
+std::string ExpandedText(const std::string& text) {
+  const DWORD size = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  if (size == 0) return text;
+  std::string expanded(size, '\0');
+  const DWORD written = ExpandEnvironmentStringsA(text.c_str(), &expanded[0], size);
+  if (written == 0 || written > size) return text;
+  expanded.resize(written - 1);
+  return expanded;
+}
+
 // Closes the key it holds; RegCloseKey sets no last error worth keeping.
 class RegistryKey {
  public:
@@ -71,7 +83,7 @@ class RegistryKey {
       if (r != ERROR_SUCCESS || type != REG_SZ) continue;
       std::string text(reinterpret_cast<const char*>(data.data()), dataSize);
       while (!text.empty() && text.back() == 0) text.pop_back();
-      texts->push_back(std::move(text));
+      texts->push_back(ExpandedText(text));
     }
   }
 
