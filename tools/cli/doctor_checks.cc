@@ -68,6 +68,14 @@ std::string RuleText(const FirewallRule& rule) {
          (rule.app.empty() ? std::string() : " for " + rule.app + " only");
 }
 
+std::string DeleteRuleFix(const FirewallRule& rule) {
+  if (rule.name.empty()) {
+    return "delete the block rule (Windows Defender Firewall with Advanced Security > Inbound "
+           "Rules)";
+  }
+  return "netsh advfirewall firewall delete rule name=\"" + rule.name + "\"";
+}
+
 // "LPort" entries are single ports, "a-b" ranges or keywords (RPC, Ply2Disc,
 // ...), which never name a plain UDP port.
 bool PortMatches(const std::string& entry, uint16_t port) {
@@ -296,7 +304,7 @@ CheckResult FirewallCheck(const FirewallState& state) {
       (rule.block ? unjudged : rules).push_back(rule);
     }
   }
-  // The first rule of `wanted` action for each judged profile, or null.
+  // The first block (or allow) rule enabled for `profile`, or null.
   auto ruleFor = [&rules](const std::string& profile, bool block) -> const FirewallRule* {
     for (const FirewallRule& rule : rules) {
       if ((block ? rule.block : rule.allow) && RuleAppliesToProfile(rule, profile)) return &rule;
@@ -312,10 +320,7 @@ CheckResult FirewallCheck(const FirewallState& state) {
     result.found = "the inbound block rule " + RuleText(*blocker) + " blocks " + port + " on the " +
                    profile + " profile, and a block rule wins over every allow rule: posts " +
                    "from other machines are dropped";
-    result.fix = blocker->name.empty()
-                     ? "delete the block rule (Windows Defender Firewall with Advanced Security > "
-                       "Inbound Rules)"
-                     : "netsh advfirewall firewall delete rule name=\"" + blocker->name + "\"";
+    result.fix = DeleteRuleFix(*blocker);
     return result;
   }
   std::vector<std::string> uncovered;
@@ -341,7 +346,7 @@ CheckResult FirewallCheck(const FirewallState& state) {
       result.found += ", but the block rule " + RuleText(blocker) +
                       " wins over it for that program: if it is the one with the server role, "
                       "posts from other machines are dropped";
-      result.fix = "netsh advfirewall firewall delete rule name=\"" + blocker.name + "\"";
+      result.fix = DeleteRuleFix(blocker);
       break;
     }
     return result;
