@@ -46,7 +46,8 @@ TEST(StatusViewTest, TheSamePictureAsOneJsonObject) {
   EXPECT_EQ(StatusJson(ServerPicture()),
             "{\"server\": {\"window\": 65582, \"process\": 212, \"program\": \"vfp9.exe\", "
             "\"answered\": true}, \"table_names\": 2, \"table_entries\": 1, \"ring_next\": 4321, "
-            "\"domain_mailslot\": {\"open\": false, \"error\": 3025, \"text\": \"remote mailslots "
+            "\"name_changes_given_up\": 0, \"domain_mailslot\": {\"open\": false, \"error\": 3025, "
+            "\"text\": \"remote mailslots "
             "are switched off on this machine (error 3025)\"}, \"udp_socket\": \"error 10048\", "
             "\"adapters\": [{\"address\": \"10.77.0.1\", \"prefix\": 24, \"broadcast\": "
             "\"10.77.0.255\"}, {\"address\": \"192.168.1.2\", \"prefix\": 32, \"broadcast\": "
@@ -67,6 +68,12 @@ TEST(StatusViewTest, NoServerAndAServerThatDoesNotReport) {
   fresh.report.ringNext = 0;  // a section nothing was stored in yet
   EXPECT_EQ(StatusLines(fresh)[2],
             "message ring      next position 4 of 16384 (nothing stored yet)");
+
+  MachinePicture gaveUp = ServerPicture();
+  gaveUp.report.instance.nameChangesGivenUp = 3;
+  EXPECT_EQ(StatusLines(gaveUp)[2],
+            "given up          3 name changes never acknowledged by its server");
+  EXPECT_NE(StatusJson(gaveUp).find("\"name_changes_given_up\": 3"), std::string::npos);
 
   MachinePicture silent = ServerPicture();
   silent.reportRead = false;

@@ -88,6 +88,12 @@ std::vector<std::string> StatusLines(const MachinePicture& picture) {
       lines.push_back(Labelled(
           "subscriptions", Plural(r.tableNames, "name, ", "names, ") +
                                Plural(r.tableEntries, "subscriber entry", "subscriber entries")));
+      // Only this instance's own changes, made while it was a client.
+      if (r.instance.nameChangesGivenUp != 0) {
+        lines.push_back(Labelled(
+            "given up", Plural(r.instance.nameChangesGivenUp, "name change", "name changes") +
+                            " never acknowledged by its server"));
+      }
       // A fresh section's header holds 0, which the ring reads as its first
       // record.
       lines.push_back(
@@ -142,7 +148,8 @@ std::string StatusJson(const MachinePicture& picture) {
   if (picture.server == ServerSearch::kFound && picture.reportRead) {
     json.AddNumber("table_names", r.tableNames)
         .AddNumber("table_entries", r.tableEntries)
-        .AddNumber("ring_next", r.ringNext);
+        .AddNumber("ring_next", r.ringNext)
+        .AddNumber("name_changes_given_up", r.instance.nameChangesGivenUp);
   }
   JsonObject mailslot;
   mailslot.AddBool("open", picture.domainMailslot.open)
