@@ -1,9 +1,9 @@
-// The DLL's own frame: the one LibraryProcess of this host process, the
-// function table the host reads, the seven entry points it calls and
-// DllMain.
+// The DLL's own frame: the LibraryProcess of the current load, the function
+// table the host reads, the seven entry points it calls and DllMain.
 #include <windows.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "base/address.h"
 #include "contract/host_abi.h"
@@ -24,34 +24,49 @@ void __verbose_terminate_handler() { std::abort(); }
 namespace zanvor {
 namespace {
 
-LibraryProcess library;
+// A fresh one for every load. The module normally goes with its unload, and
+// its globals with it; but a module that left a pass-through in the host
+// window's chain (see WindowSubclass) stays pinned, and the host's next SET
+// LIBRARY gets the same module back without a new DLL_PROCESS_ATTACH. That
+// load must not inherit the last one's tables, pending names and
+// once-per-load flags. The one of the last load lives on past its
+// ZANVOR_EXIT, as it always did, until the next load or the process's end.
+std::optional<LibraryProcess> library;
 
-void __fastcall ZANVOR_INIT(void*) { library.Init(); }
-void __fastcall ZANVOR_EXIT(void*) { library.Exit(); }
+LibraryProcess& Library() {
+  if (!library) library.emplace();
+  return *library;
+}
+
+void __fastcall ZANVOR_INIT(void*) {
+  library.reset();
+  Library().Init();
+}
+void __fastcall ZANVOR_EXIT(void*) { Library().Exit(); }
 
 void __fastcall ZANVOR(void* parameters) {
   WinHostCall call(parameters);
-  library.Post(call);
+  Library().Post(call);
 }
 
 void __fastcall ZANVOR_LOCAL(void* parameters) {
   WinHostCall call(parameters);
-  library.PostLocal(call);
+  Library().PostLocal(call);
 }
 
 void __fastcall LIST_SUBSCR(void* parameters) {
   WinHostCall call(parameters);
-  library.ListSubscriptions(call);
+  Library().ListSubscriptions(call);
 }
 
 void __fastcall SUBSCRIBE(void* parameters) {
   WinHostCall call(parameters);
-  library.Subscribe(call);
+  Library().Subscribe(call);
 }
 
 void __fastcall UNSUBSCRIBE(void* parameters) {
   WinHostCall call(parameters);
-  library.Unsubscribe(call);
+  Library().Unsubscribe(call);
 }
 
 template <typename F>

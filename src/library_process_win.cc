@@ -43,10 +43,11 @@ void LibraryProcess::Unsubscribe(HostCall& call) { UnsubscribeCommand(call, prot
 
 void LibraryProcess::ListSubscriptions(HostCall& call) { ListSubscriptionsCommand(call, protocol); }
 
-LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (current == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  return HandleWindowMessage(current->state, current->udpReceiver, current->protocol, window,
-                             message, wParam, lParam);
+LRESULT InstanceWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam,
+                           LPARAM lParam) {
+  if (current == nullptr) return CallWindowProcA(previous, window, message, wParam, lParam);
+  return HandleWindowMessage(current->state, current->udpReceiver, current->protocol, previous,
+                             window, message, wParam, lParam);
 }
 
 void CALLBACK ReceiveTimerProc(HWND, UINT, UINT_PTR, DWORD) {

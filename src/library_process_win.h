@@ -1,8 +1,8 @@
 // The composition root: one LibraryProcess per loaded library owns the whole
 // state of this instance (the machine objects it holds, the server side of
 // the mailslot with its receive state, the instance protocol with its tables,
-// the packet ids) and wires the subsystems to each other. The DLL holds one
-// for as long as it is loaded; a test builds a fresh one.
+// the packet ids) and wires the subsystems to each other. The DLL builds a
+// fresh one at every load (ZANVOR_INIT); a test builds its own.
 //
 // Windows calls the window procedure and the timer procedure without a
 // context of ours, so they reach the LibraryProcess that is current: the one
@@ -57,10 +57,12 @@ class LibraryProcess {
   LibraryProcess* previous_;
 };
 
-// The window procedure installed on the host's main window, the receive
-// timer's and the registration retry timer's procedures; all forward to the current LibraryProcess
-// and let nothing unwind into Windows.
-LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The library's handling of the host's main window's messages (reached
+// through the window's subclass, which hands it the procedure it replaced),
+// the receive timer's and the registration retry timer's procedures; all
+// forward to the current LibraryProcess and let nothing unwind into Windows.
+LRESULT InstanceWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam,
+                           LPARAM lParam);
 void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 void CALLBACK RetryTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 

@@ -17,13 +17,14 @@
 namespace zanvor {
 
 // ZANVOR_INIT: opens the machine's named objects, subclasses the host's main
-// window with `windowProc` and joins the machine's instances. Raises nothing.
+// window with `windowProc` and joins the machine's instances. An instance
+// that cannot subclass the window stays isolated. Raises nothing.
 void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
-                 WNDPROC windowProc);
+                 SubclassHandler windowProc);
 
-// ZANVOR_EXIT: stops receiving, restores the window procedure, releases the
-// mutexes, hands the server role on or withdraws this instance's names, and
-// closes the named objects. Raises nothing.
+// ZANVOR_EXIT: stops receiving, takes the subclass off the window (or leaves
+// it there as a pass-through, see WindowSubclass), releases the mutexes, hands the server role on
+// or withdraws this instance's names, and closes the named objects. Raises nothing.
 void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
                   InstanceProtocol& protocol);
 
@@ -32,9 +33,10 @@ void PostToNetwork(HostCall& call, PacketIdSource& packetIds, UdpSender& udp);
 
 // The subclassed main window's procedure: every InstanceMessage and every
 // UDP notification is handled here and never passed on; everything else goes
-// to the host's procedure.
+// to `previous`, the procedure the subclass replaced.
 LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
-                            HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+                            WNDPROC previous, HWND window, UINT message, WPARAM wParam,
+                            LPARAM lParam);
 
 }  // namespace zanvor
 

@@ -12,7 +12,7 @@
 namespace zanvor {
 
 void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
-                 WNDPROC windowProc) {
+                 SubclassHandler windowProc) {
   const HWND mainWindow = AsWindow(GetWindowHandle(GetHostWindowId()));
   protocol.mainWindow = WindowValue(mainWindow);
   protocol.tables.ResetSubscribers();
@@ -34,9 +34,11 @@ void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protoc
   // Without a window there is nothing to subclass and nobody could reach
   // this instance: it stays isolated, working on its own tables.
   if (mainWindow == nullptr || !IsWindow(mainWindow)) return;
+  // Every entry of the subclass may be held by pass-throughs that earlier
+  // loads left under a program's event bindings: then, too, nobody could
+  // reach this instance.
+  if (!state.subclass.Install(mainWindow, windowProc)) return;
   udp.SetNotifyWindow(mainWindow, RegisterWindowMessageA(kUdpNotifyMessageName));
-  state.previousWindowProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProc)));
   protocol.Join();
 }
 
@@ -44,11 +46,10 @@ void LeaveMachine(ProcessState& state, MailslotServer& server, UdpReceiver& udp,
                   InstanceProtocol& protocol) {
   server.Stop();
   udp.Close();
-  if (state.previousWindowProc != nullptr) {
-    SetWindowLongPtrA(AsWindow(protocol.mainWindow), GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(state.previousWindowProc));
-    state.previousWindowProc = nullptr;
-  }
+  // From here on no InstanceMessage reaches this instance, its own
+  // ServerLeaving broadcast included. When a program subclassed the window
+  // after us, our procedure stays in its chain as a pass-through.
+  state.subclass.reset();
   if (state.serverMutex && state.ownsServerMutex) {
     ReleaseMutex(state.serverMutex.get());
     state.ownsServerMutex = false;

@@ -4,7 +4,8 @@
 namespace zanvor {
 
 LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
-                            HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+                            WNDPROC previous, HWND window, UINT message, WPARAM wParam,
+                            LPARAM lParam) {
   if (udp.notifyMessage() != 0 && message == udp.notifyMessage()) {
     udp.OnNotify(lParam);
     return 0;
@@ -22,7 +23,7 @@ LRESULT HandleWindowMessage(ProcessState& state, UdpReceiver& udp, InstanceProto
     return 1;
   }
   if (state.messageId == 0 || message != state.messageId) {
-    return CallWindowProcA(state.previousWindowProc, window, message, wParam, lParam);
+    return CallWindowProcA(previous, window, message, wParam, lParam);
   }
   // The host's message loop called us, so nothing may unwind past this frame.
   try {

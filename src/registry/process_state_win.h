@@ -1,6 +1,6 @@
 // What one instance holds of its machine: the named objects, the server
 // side of the mailslot and the receive timer, the registered message and the
-// host window procedure it replaced. One ProcessState is owned by the
+// subclass of the host's main window. One ProcessState is owned by the
 // library's process object; everything is touched only on the host's main
 // thread (commands, the subclassed window procedure and the receive timer
 // all run there), so nothing here is locked. The instance's windows and its
@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "base/unique_handle_win.h"
+#include "base/window_subclass_win.h"
 
 namespace zanvor {
 
@@ -26,7 +27,9 @@ struct ProcessState {
   UINT ackMessageId = 0;
   UINT undoMessageId = 0;
   UINT statusMessageId = 0;
-  WNDPROC previousWindowProc = nullptr;
+  // InstanceWindowProc on the host's main window; it holds the procedure it
+  // replaced (previousWindowProc), to which other messages go.
+  WindowSubclass subclass;
   // True while this thread holds one ownership count of serverMutex. A
   // second successful wait by the owner adds a count that must be given back
   // at once, or the mutex would stay owned after ZANVOR_EXIT released it.

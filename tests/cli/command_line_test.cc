@@ -91,6 +91,27 @@ TEST(CommandLineTest, UsageErrorsSayWhatWasWrongAndWhereToLook) {
             "only one script may be given (see zanvor run --help)");
 }
 
+// The Windows verbs wait in milliseconds of 32 bits: 4,294,967 s is the
+// longest wait they can count, and a longer one would wrap to a short one.
+TEST(CommandLineTest, TimeoutIsBoundedByTheLongestWaitTheToolCanCount) {
+  for (const ToolCapabilities& caps : {kWindows, kNative}) {
+    EXPECT_EQ(Parse({"listen", "a", "--timeout", "4294967"}, caps).options.timeoutSeconds,
+              kMaxTimeoutSeconds);
+    EXPECT_EQ(UsageError({"listen", "a", "--timeout", "4294967.3"}, caps),
+              "--timeout takes at most 4294967 seconds (about 49 days), not \"4294967.3\" (see "
+              "zanvor listen --help)");
+  }
+  EXPECT_NE(UsageError({"doctor", "--timeout", "5e6"}).find("at most 4294967 seconds"),
+            std::string::npos);
+  VerbOptions longest;
+  longest.timeoutSeconds = kMaxTimeoutSeconds;
+  EXPECT_EQ(TimeoutMilliseconds(longest, 5), 4294967000u);
+  EXPECT_EQ(TimeoutMilliseconds(VerbOptions(), 5), 5000u);
+  for (const ToolCapabilities& caps : {kWindows, kNative}) {
+    EXPECT_NE(UsageText(Verb::kListen, caps).find("at most 4294967"), std::string::npos);
+  }
+}
+
 TEST(CommandLineTest, TheNativeBuildHasTheNetworkVerbsOnly) {
   EXPECT_EQ(Parse({"post", "a", "b"}, kNative).verb, Verb::kPost);
   EXPECT_EQ(Parse({"listen", "a", "--timeout", "1"}, kNative).options.timeoutSeconds, 1);

@@ -60,6 +60,98 @@ TEST(DoctorChecksTest, TheFirewallVerdicts) {
   EXPECT_EQ(result.fix, kFirewallFix);
 }
 
+// The rule a cancelled "allow this program?" question leaves behind: it
+// blocks the program on every port, and wins over our allow rule.
+const char kProgramBlocked[] =
+    "v2.30|Action=Block|Active=TRUE|Dir=In|Protocol=17|Profile=Public|App=C:\\app\\vfp9.exe|"
+    "Name=vfp9.exe|";
+
+TEST(DoctorChecksTest, ABlockRuleForTheActiveProfileWinsOverTheAllowRule) {
+  FirewallState state;
+  state.settingsFound = true;
+  state.profilesOn = {"Domain", "Private", "Public"};
+  state.activeKnown = true;
+  state.activeProfiles = {"Public"};
+  state.ruleTexts = {kOurRule, kProgramBlocked};
+  state.receiver = "c:\\APP\\vfp9.exe";  // the server's program, as Windows spells it
+  CheckResult result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kFail);
+  EXPECT_EQ(result.found,
+            "the inbound block rule \"vfp9.exe\" for C:\\app\\vfp9.exe only blocks UDP port 38217 "
+            "on the Public profile, and a block rule wins over every allow rule: posts from "
+            "other machines are dropped");
+  EXPECT_EQ(result.fix, "netsh advfirewall firewall delete rule name=\"vfp9.exe\"");
+
+  // A block rule of any protocol and every port blocks too; one that is
+  // disabled, outbound, for TCP or for another port does not.
+  state.ruleTexts = {kOurRule, "v2.30|Action=Block|Active=TRUE|Dir=In|Name=All in|"};
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kFail);
+  state.ruleTexts = {kOurRule,
+                     "v2.30|Action=Block|Active=FALSE|Dir=In|Protocol=17|LPort=38217|Name=a|",
+                     "v2.30|Action=Block|Active=TRUE|Dir=Out|Protocol=17|LPort=38217|Name=b|",
+                     "v2.30|Action=Block|Active=TRUE|Dir=In|Protocol=6|LPort=38217|Name=c|",
+                     "v2.30|Action=Block|Active=TRUE|Dir=In|Protocol=17|LPort=38218|Name=d|"};
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kOk);
+
+  // A block rule for another program leaves the receiving one alone; with
+  // the receiving program unknown it is a warning.
+  state.ruleTexts = {kOurRule, kProgramBlocked};
+  state.receiver = "C:\\Windows\\zanvor.exe";
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kOk);
+  state.receiver.clear();
+  result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kWarn);
+  EXPECT_EQ(result.found,
+            "the inbound rule \"Zanvor\" allows UDP port 38217 on the active profile (Public), but "
+            "the block rule \"vfp9.exe\" for C:\\app\\vfp9.exe only wins over it for that "
+            "program: if it is the one with the server role, posts from other machines are "
+            "dropped");
+  EXPECT_EQ(result.fix, "netsh advfirewall firewall delete rule name=\"vfp9.exe\"");
+
+  // The same block rule on a profile that is not active does not count.
+  state.receiver = "C:\\app\\vfp9.exe";
+  state.activeProfiles = {"Private"};
+  result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kOk);
+  EXPECT_EQ(result.found,
+            "the inbound rule \"Zanvor\" allows UDP port 38217 on the active profile (Private)");
+}
+
+TEST(DoctorChecksTest, AnAllowRuleCountsOnlyForTheProfilesItIsEnabledFor) {
+  FirewallState state;
+  state.settingsFound = true;
+  state.profilesOn = {"Domain", "Private", "Public"};
+  state.activeKnown = true;
+  state.activeProfiles = {"Public"};
+  state.ruleTexts = {
+      "v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|Profile=Domain|Profile=Private|"
+      "LPort=38217|Name=Zanvor|"};
+  CheckResult result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kFail);
+  EXPECT_EQ(result.found,
+            "the firewall is on (Public, active) and no inbound rule allows UDP port 38217 on the "
+            "Public profile: the rule \"Zanvor\" is enabled for Domain, Private only; posts from "
+            "other machines are dropped");
+  EXPECT_EQ(result.fix, "netsh advfirewall firewall set rule name=\"Zanvor\" new profile=any");
+
+  state.activeProfiles = {"Private"};
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kOk);
+  // Two networks at once: each active profile needs the rule.
+  state.activeProfiles = {"Private", "Public"};
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kFail);
+  // Off for the active profile: nothing to judge.
+  state.profilesOn = {"Domain", "Private"};
+  state.activeProfiles = {"Public"};
+  result = FirewallCheck(state);
+  EXPECT_EQ(result.verdict, Verdict::kOk);
+  EXPECT_EQ(result.found,
+            "the firewall is off for the active profile (Public): nothing blocks UDP port 38217");
+  // Without the active profiles every profile that is on must let it in.
+  state.activeKnown = false;
+  state.profilesOn = {"Domain", "Private", "Public"};
+  EXPECT_EQ(FirewallCheck(state).verdict, Verdict::kFail);
+}
+
 TEST(DoctorChecksTest, TheMailslotPolicyNamesTheValuesThatAreMissing) {
   const MailslotOpenResult off{false, 3025};
   CheckResult result = MailslotPolicyCheck({}, {}, off);

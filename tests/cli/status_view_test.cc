@@ -85,5 +85,53 @@ TEST(StatusViewTest, NoServerAndAServerThatDoesNotReport) {
   EXPECT_EQ(silentLines[2].rfind("domain mailslot", 0), 0u);
 }
 
+// What docs/troubleshooting.md promises of every instance: its process,
+// window, role, the server it knows, its names and its dropped texts.
+TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
+  MachinePicture picture = ServerPicture();
+  picture.instancesAsked = true;
+  InstanceStatus server;
+  server.report.window = 0x1002E;
+  server.report.process = 212;
+  server.report.isServer = true;
+  server.report.serverWindow = 0x1002E;
+  server.report.ownNames = 1;
+  server.program = "vfp9.exe";
+  InstanceStatus client;
+  client.report.window = 0x20040;
+  client.report.process = 300;
+  client.report.serverWindow = 0x1002E;
+  client.report.ownNames = 2;
+  client.report.instance.textsDropped = 17;
+  InstanceStatus lost;
+  lost.report.window = 0x30050;
+  lost.report.process = 301;
+  lost.report.instance.textsDropped = 1;
+  picture.instances = {server, client, lost};
+  picture.unreadableAnswers = 1;
+  const std::vector<std::string> lines = StatusLines(picture);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.end() - 4, lines.end()),
+      (std::vector<std::string>{
+          "instance          window 0x0001002E, process 212 (vfp9.exe): the server; 1 name, "
+          "0 texts dropped",
+          "instance          window 0x00020040, process 300: client of 0x0001002E; 2 names, "
+          "17 texts dropped",
+          "instance          window 0x00030050, process 301: knows no server; 0 names, 1 text "
+          "dropped",
+          "instance          1 answer not shown: the ring was written over before it was "
+          "read",
+      }));
+  const std::string json = StatusJson(picture);
+  EXPECT_NE(json.find(", \"instances\": [{\"window\": 65582, \"process\": 212, \"program\": "
+                      "\"vfp9.exe\", \"server\": true, \"server_window\": 65582, \"own_names\": "
+                      "1, \"texts_dropped\": 0}, {\"window\": 131136, \"process\": 300, "
+                      "\"program\": \"\", \"server\": false, \"server_window\": 65582, "
+                      "\"own_names\": 2, \"texts_dropped\": 17}, {"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"unreadable_answers\": 1}"), std::string::npos) << json;
+}
+
 }  // namespace
 }  // namespace zanvor

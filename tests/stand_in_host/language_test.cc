@@ -47,12 +47,34 @@ class RecordingHost final : public ScriptHost {
     ++windowsDestroyed;
     return true;
   }
+  bool BindEvent(double message, HostError* error) override {
+    if (bound != 0) {
+      *error = HostError::Text("An event is bound already.");
+      return false;
+    }
+    bound = message;
+    return true;
+  }
+  bool UnbindEvents(HostError* error) override {
+    if (bound == 0) {
+      *error = HostError::Text("No event is bound.");
+      return false;
+    }
+    bound = 0;
+    return true;
+  }
+  double SendToMainWindow(double message, double wParam, double lParam) override {
+    sent.push_back({message, wParam, lParam});
+    return message + 1;
+  }
 
   Interpreter* interpreter = nullptr;
   std::vector<std::string> events;
   std::vector<std::string> lines;
   std::vector<std::string> errors;
   int windowsDestroyed = 0;
+  double bound = 0;
+  std::vector<std::vector<double>> sent;
 
  private:
   static bool Refuse(HostError* error) {
@@ -104,6 +126,26 @@ TEST_F(InterpreterTest, ResourcesAndDestroyWindowAreTheHostsAndTakeNoArguments) 
             (std::vector<std::string>{"pid=7 handles=3", ".T."}));
   EXPECT_EQ(host.windowsDestroyed, 1);
   EXPECT_EQ(host.errors, (std::vector<std::string>{"RESOURCES takes no arguments."}));
+}
+
+TEST_F(InterpreterTest, BindUnbindAndSendMessageReachTheHostsWindowWithTheirNumbers) {
+  EXPECT_EQ(Run({"? BINDEVENT(32769)", "? BINDEVENT(5)", "? SENDMESSAGE(32769)",
+                 "? SendMessage(14, 2, 3)", "? UNBINDEVENTS()", "? UNBINDEVENTS()"}),
+            (std::vector<std::string>{".T.", "32770", "15", ".T."}));
+  EXPECT_EQ(host.sent, (std::vector<std::vector<double>>{{32769, 0, 0}, {14, 2, 3}}));
+  EXPECT_EQ(host.errors,
+            (std::vector<std::string>{"An event is bound already.", "No event is bound."}));
+  host.errors.clear();
+  Run({"=BINDEVENT('x')", "=BINDEVENT()", "=UNBINDEVENTS(1)", "=SENDMESSAGE()",
+       "=SENDMESSAGE(1, 2, 3, 4)", "=SENDMESSAGE(1, 'a')"});
+  EXPECT_EQ(
+      host.errors,
+      (std::vector<std::string>{
+          "BINDEVENT takes a message number.", "BINDEVENT takes a message number.",
+          "UNBINDEVENTS takes no arguments.", "SENDMESSAGE takes one to three numbers.",
+          "SENDMESSAGE takes one to three numbers.", "SENDMESSAGE takes one to three numbers."}));
+  EXPECT_EQ(host.bound, 0);
+  EXPECT_EQ(host.sent.size(), 2u);
 }
 
 TEST_F(InterpreterTest, AParseErrorEndsOnlyItsLine) {

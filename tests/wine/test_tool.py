@@ -5,13 +5,16 @@ a namespace of that LAN talking to hosts under Wine."""
 import json
 import os
 import re
+import signal
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import winedriver as wd  # noqa: E402
 
 TIMESTAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+CONSOLE_EVENT_EXE = wd.config.BUILD / "console_event.exe"
 
 
 def subscribe(host, name="news", proc="OnNews"):
@@ -71,6 +74,78 @@ class ToolOnOneMachineTest(wd.MachineTestCase):
         self.assertEqual(listener.finish(), 0, listener.describe())
         self.assertEqual(listener.output(), [])
         self.assertEqual(self.table_names(), 0)
+
+    def status(self, *args):
+        code, out, err = self.machine.run_tool(["status", "--json"] + list(args))
+        self.assertEqual((code, err), (0, []))
+        return json.loads(out[0])
+
+    def test_closing_the_console_of_a_listener_that_is_the_server_hands_the_role_on(self):
+        listener = self.listen("news")  # first: it takes the server role
+        subscriber = self.start()
+        poster = self.start()
+        subscribe(subscriber)
+        self.exchange(subscriber, poster)
+        server = self.status()["server"]
+        self.assertEqual(server["program"], "zanvor.exe")
+        # Windows runs the handler on a thread of its own and ends the
+        # process when it returns: the handler must not return before the
+        # library has unloaded (and broadcast that the server leaves).
+        result = self.machine.prefix.run(["wine", CONSOLE_EVENT_EXE, server["process"], "close"],
+                                         timeout=30)
+        handled = re.search(rb"HANDLED ms=(\d+)", result.stdout)
+        self.assertIsNotNone(handled, result.stdout)
+        self.assertLess(int(handled.group(1)), 5000)
+        listener.finish()
+        # The other instances claimed the role on their own (no call of
+        # theirs looked for the server): a new server answers, receives
+        # over UDP and knows every name but the listener's.
+        deadline = time.monotonic() + wd.config.scaled(30)
+        status = self.status("--timeout", "1")
+        while status["server"] is None:
+            self.assertLess(time.monotonic(), deadline, "no new server: %s" % status)
+            status = self.status("--timeout", "1")
+        self.assertNotEqual(status["server"]["process"], server["process"])
+        poster.send('=ZANVOR("news", "after the close")')
+        subscriber.wait_call_with("OnNews", ["after the close"])
+        self.assertEqual(self.status()["table_names"], 1)
+
+    def test_status_shows_every_instance_with_its_names_and_dropped_texts(self):
+        server = self.start()
+        client = self.start()
+        subscribe(server, "a", "OnA")
+        subscribe(client, "a", "OnA")
+        subscribe(client, "b", "OnB")
+        self.exchange(server, client)
+        status = self.status()
+        instances = status["instances"]
+        self.assertEqual(len(instances), 2, status)
+        by_role = {i["server"]: i for i in instances}
+        self.assertEqual(by_role[True]["process"], status["server"]["process"])
+        self.assertEqual((by_role[True]["own_names"], by_role[False]["own_names"]), (1, 2))
+        self.assertEqual(by_role[False]["server_window"], by_role[True]["window"])
+        self.assertEqual([i["texts_dropped"] for i in instances], [0, 0])
+        self.assertEqual(status["unreadable_answers"], 0)
+
+    def test_ctrl_c_cuts_the_doctors_run_short_without_false_verdicts(self):
+        server = self.start()
+        server.sync()
+        # A server that does not run its message loop: the doctor's waits
+        # take their time, and the Ctrl+C comes during one of them.
+        server.process.send_signal(signal.SIGSTOP)
+        self.addCleanup(server.process.send_signal, signal.SIGCONT)
+        doctor = self.machine.tool(["doctor", "--json", "--timeout", "60"])
+        # The doctor's instance answers the status request once it waits.
+        deadline = time.monotonic() + wd.config.scaled(60)
+        while not self.status("--timeout", "1")["instances"]:
+            self.assertLess(time.monotonic(), deadline, doctor.describe())
+        doctor.interrupt()
+        self.assertEqual(doctor.finish(), 1, doctor.describe())
+        results = doctor.json_lines()
+        self.assertEqual([(r["check"], r["result"]) for r in results], [("run", "stop")],
+                         doctor.describe())
+        self.assertTrue(results[0]["found"].startswith(
+            "cut short by Ctrl+C during the search for the server instance"), results)
 
     def test_a_listener_that_fell_behind_warns_of_the_texts_the_ring_lost(self):
         poster = self.start()

@@ -79,8 +79,12 @@ constexpr char kRunUsage[] =
     "MESSAGEBOX(text, title, flags), QPC() (the performance counter in\n"
     "microseconds, as a string of digits), RESOURCES() (\"pid=N working_set=N\n"
     "private_bytes=N handles=N gdi=N user=N\" of this process), DESTROYWINDOW()\n"
-    "(destroys the main window; the process and the library stay), and the\n"
-    "library's functions.\n"
+    "(destroys the main window; the process and the library stay),\n"
+    "BINDEVENT(msg) and UNBINDEVENTS() (an event binding on the main window, as\n"
+    "FoxPro's: it prints EVENT msg wParam lParam for msg and passes every message\n"
+    "on; unbinding puts back what it replaced), SENDMESSAGE(msg, wParam, lParam)\n"
+    "(the main window's answer; the host's own procedure answers 32769 with how\n"
+    "often it saw it), and the library's functions.\n"
     "\n"
     "Output: ? prints plain text; DO prints DO name([args as JSON]);\n"
     "MESSAGEBOX prints MESSAGEBOX {json}; errors go to standard error as\n"
@@ -116,7 +120,9 @@ std::string PostUsage(bool instance) {
       "  --json             print one JSON object per post (name, message, scope)\n";
   if (instance) {
     text += kInstanceOptions;
-    text += "  --timeout SECONDS  how long --local waits for the server instance (default 5)\n";
+    text +=
+        "  --timeout SECONDS  how long --local waits for the server instance (default 5,\n"
+        "                     at most 4294967)\n";
   }
   text +=
       "  --help             show this text\n"
@@ -140,7 +146,7 @@ std::string ListenUsage(bool instance) {
       "\n"
       "Options:\n"
       "  --count N          end after N messages\n"
-      "  --timeout SECONDS  end after SECONDS\n"
+      "  --timeout SECONDS  end after SECONDS (at most 4294967, about 49 days)\n"
       "  --json             one JSON object per message: name, message, arrived (UTC)\n";
   if (instance) text += kInstanceOptions;
   text += "  --help             show this text\n\n";
@@ -163,14 +169,17 @@ constexpr char kStatusUsage[] =
     "Shows this machine's picture: the server instance (its window and process),\n"
     "the names and subscriber entries of its table, the ring's next position,\n"
     "which network paths are open (the domain mailslot, the server's UDP socket,\n"
-    "every adapter that is up with its broadcast address) and the server's\n"
-    "counters of what it received. Loads no library: an instance of its own\n"
-    "would take the server role where none runs.\n"
+    "every adapter that is up with its broadcast address), the server's\n"
+    "counters of what it received, and every instance as it answers for itself\n"
+    "(window, process, the server it knows, its names, its dropped texts).\n"
+    "Loads no library: an instance of its own would take the server role where\n"
+    "none runs.\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object\n"
     "  --network MODE     emulate a network for domain-wide mailslots (see run)\n"
-    "  --timeout SECONDS  how long to wait for the server's answers (default 3)\n"
+    "  --timeout SECONDS  how long to wait for the instances' answers (default 3,\n"
+    "                     at most 4294967)\n"
     "  --help             show this text\n"
     "\n"
     "Exit codes: 0 shown (with or without a server), 2 usage error.";
@@ -182,17 +191,21 @@ constexpr char kDoctorUsage[] =
     "the command or setting that fixes it: a local post round trip through the\n"
     "server instance, a network post to this machine over each path (the domain\n"
     "mailslot, UDP to every adapter's broadcast address and to 127.0.0.1), the\n"
-    "firewall rule for UDP port 38217 and the remote-mailslot policy.\n"
+    "firewall's rules for UDP port 38217 on the active profile (a block rule wins\n"
+    "over allow rules) and the remote-mailslot policy.\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object per check: check, result, found, fix\n"
-    "  --timeout SECONDS  how long each post may take to arrive (default 5)\n"
+    "  --timeout SECONDS  how long each post may take to arrive (default 5, at most\n"
+    "                     4294967)\n"
     "  --library FILE     the link library (default: zanvor.fll beside zanvor.exe)\n"
     "  --network MODE     emulate a network for domain-wide mailslots (see run)\n"
     "  --help             show this text\n"
     "\n"
-    "Results are ok, warn (works, with a limit) and fail. Exit codes: 0 no check\n"
-    "failed, 1 a check failed, 2 usage error.";
+    "Results are ok, warn (works, with a limit) and fail. Ctrl+C ends the run\n"
+    "where it is, with a last result stop (cut short; the checks after it did\n"
+    "not run). Exit codes: 0 no check failed, 1 a check failed or the run was\n"
+    "cut short, 2 usage error.";
 
 struct VerbEntry {
   const char* name;
@@ -220,14 +233,17 @@ std::string SeeHelp(Verb verb) {
   return std::string(" (see zanvor ") + VerbName(verb) + " --help)";
 }
 
-bool ParseSeconds(const std::string& text, double* seconds) {
+enum class SecondsParse { kOk, kNotSeconds, kTooLong };
+
+SecondsParse ParseSeconds(const std::string& text, double* seconds) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != 0 || !std::isfinite(value) || value <= 0 || value > 1e7) {
-    return false;
+  if (text.empty() || *end != 0 || std::isnan(value) || value <= 0) {
+    return SecondsParse::kNotSeconds;
   }
+  if (value > kMaxTimeoutSeconds) return SecondsParse::kTooLong;
   *seconds = value;
-  return true;
+  return SecondsParse::kOk;
 }
 
 bool ParseCount(const std::string& text, uint64_t* count) {
@@ -309,10 +325,15 @@ class VerbParser {
     if (Is(arg, "--timeout", {Verb::kPost, Verb::kListen, Verb::kStatus, Verb::kDoctor}) &&
         (instance || verb_ == Verb::kListen)) {
       if (!Value(arg, &value)) return false;
-      if (!ParseSeconds(value, &o.timeoutSeconds)) {
-        return Fail("--timeout takes a number of seconds above 0, not \"" + value + "\"");
+      switch (ParseSeconds(value, &o.timeoutSeconds)) {
+        case SecondsParse::kOk:
+          return true;
+        case SecondsParse::kNotSeconds:
+          return Fail("--timeout takes a number of seconds above 0, not \"" + value + "\"");
+        case SecondsParse::kTooLong:
+          break;
       }
-      return true;
+      return Fail("--timeout takes at most 4294967 seconds (about 49 days), not \"" + value + "\"");
     }
     if (Is(arg, "--count", {Verb::kListen})) {
       if (!Value(arg, &value)) return false;
@@ -395,6 +416,13 @@ class VerbParser {
 };
 
 }  // namespace
+
+uint32_t TimeoutMilliseconds(const VerbOptions& options, double defaultSeconds) {
+  double seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : defaultSeconds;
+  // The parser refuses more; a caller's default must not wrap either.
+  if (seconds > kMaxTimeoutSeconds) seconds = kMaxTimeoutSeconds;
+  return static_cast<uint32_t>(seconds * 1000 + 0.5);
+}
 
 const char* VerbName(Verb verb) {
   for (const VerbEntry& entry : kVerbs) {

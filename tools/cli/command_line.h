@@ -80,6 +80,14 @@ std::string UsageText(Verb verb, const ToolCapabilities& capabilities);
 
 const char* VerbName(Verb verb);
 
+// The longest --timeout, in seconds: the Windows verbs wait in milliseconds
+// of 32 bits. A longer one is a usage error rather than a wait that wraps
+// round to a short one.
+constexpr double kMaxTimeoutSeconds = 4294967;
+
+// --timeout in milliseconds, or `defaultSeconds` when it was not given.
+uint32_t TimeoutMilliseconds(const VerbOptions& options, double defaultSeconds);
+
 // The defaults of --timeout, in seconds.
 constexpr double kDefaultServerWaitSeconds = 5;  // post --local, doctor's checks
 constexpr double kDefaultStatusWaitSeconds = 3;  // status: the server's answers

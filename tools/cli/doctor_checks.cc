@@ -1,5 +1,7 @@
 #include "cli/doctor_checks.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "cli/command_line.h"
@@ -22,6 +24,8 @@ const char* VerdictText(Verdict verdict) {
       return "warn";
     case Verdict::kFail:
       return "fail";
+    case Verdict::kCutShort:
+      return "stop";
   }
   return "fail";
 }
@@ -51,6 +55,26 @@ std::string PolicyCommand(const char* key) {
 }
 
 bool IsOn(const PolicyValue& value) { return value.present && value.value != 0; }
+
+std::string ListText(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+// "\"Zanvor\"", with the one program it is limited to.
+std::string RuleText(const FirewallRule& rule) {
+  return "\"" + rule.name + "\"" +
+         (rule.app.empty() ? std::string() : " for " + rule.app + " only");
+}
+
+std::string DeleteRuleFix(const FirewallRule& rule) {
+  if (rule.name.empty()) {
+    return "delete the block rule (Windows Defender Firewall with Advanced Security > Inbound "
+           "Rules)";
+  }
+  return "netsh advfirewall firewall delete rule name=\"" + rule.name + "\"";
+}
 
 // "LPort" entries are single ports, "a-b" ranges or keywords (RPC, Ply2Disc,
 // ...), which never name a plain UDP port.
@@ -189,6 +213,7 @@ bool ParseFirewallRule(const std::string& text, FirewallRule* rule) {
     const std::string value = field.substr(equals + 1);
     if (key == "Action") {
       rule->allow = value == "Allow";
+      rule->block = value == "Block";
       sawAction = true;
     } else if (key == "Active") {
       rule->active = value == "TRUE";
@@ -202,13 +227,15 @@ bool ParseFirewallRule(const std::string& text, FirewallRule* rule) {
       rule->name = value;
     } else if (key == "App") {
       rule->app = value;
+    } else if (key == "Profile") {
+      rule->profiles.push_back(value);
     }
   }
   return sawAction;
 }
 
-bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port) {
-  if (!rule.allow || !rule.active || !rule.inbound) return false;
+bool RuleCoversUdpPort(const FirewallRule& rule, uint16_t port) {
+  if (!rule.active || !rule.inbound) return false;
   if (rule.protocol != -1 && rule.protocol != kUdpProtocol) return false;
   if (rule.ports.empty()) return true;
   for (const std::string& entry : rule.ports) {
@@ -217,16 +244,29 @@ bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port) {
   return false;
 }
 
+bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port) {
+  return rule.allow && RuleCoversUdpPort(rule, port);
+}
+
+bool SameProgram(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool RuleAppliesToProfile(const FirewallRule& rule, const std::string& profile) {
+  return rule.profiles.empty() ||
+         std::find(rule.profiles.begin(), rule.profiles.end(), profile) != rule.profiles.end();
+}
+
 CheckResult FirewallCheck(const FirewallState& state) {
   const std::string port = "UDP port " + std::to_string(kUdpPort);
   CheckResult result{"firewall", Verdict::kOk, "", ""};
-  for (const std::string& text : state.ruleTexts) {
-    FirewallRule rule;
-    if (!ParseFirewallRule(text, &rule) || !RuleAdmitsUdpPort(rule, kUdpPort)) continue;
-    result.found = "the inbound rule \"" + rule.name + "\" allows " + port;
-    if (!rule.app.empty()) result.found += " for " + rule.app + " only";
-    return result;
-  }
   if (!state.settingsFound) {
     result.verdict = Verdict::kWarn;
     result.found =
@@ -238,14 +278,98 @@ CheckResult FirewallCheck(const FirewallState& state) {
     result.found = "the firewall is off on every profile: nothing blocks " + port;
     return result;
   }
-  std::string profiles;
+  std::vector<std::string> judged;
   for (const std::string& profile : state.profilesOn) {
-    profiles += (profiles.empty() ? "" : ", ") + profile;
+    if (!state.activeKnown || std::find(state.activeProfiles.begin(), state.activeProfiles.end(),
+                                        profile) != state.activeProfiles.end()) {
+      judged.push_back(profile);
+    }
+  }
+  if (judged.empty()) {
+    result.found = "the firewall is off for the active profile (" + ListText(state.activeProfiles) +
+                   "): nothing blocks " + port;
+    return result;
+  }
+  // A rule for one program decides for that program alone: it is judged
+  // when the receiving program is known, and a block rule for a program
+  // that may receive is only a warning when it is not.
+  std::vector<FirewallRule> rules;
+  std::vector<FirewallRule> unjudged;
+  for (const std::string& text : state.ruleTexts) {
+    FirewallRule rule;
+    if (!ParseFirewallRule(text, &rule) || !RuleCoversUdpPort(rule, kUdpPort)) continue;
+    if (rule.app.empty() || SameProgram(rule.app, state.receiver)) {
+      rules.push_back(rule);
+    } else if (state.receiver.empty()) {
+      (rule.block ? unjudged : rules).push_back(rule);
+    }
+  }
+  // The first block (or allow) rule enabled for `profile`, or null.
+  auto ruleFor = [&rules](const std::string& profile, bool block) -> const FirewallRule* {
+    for (const FirewallRule& rule : rules) {
+      if ((block ? rule.block : rule.allow) && RuleAppliesToProfile(rule, profile)) return &rule;
+    }
+    return nullptr;
+  };
+  const std::string profilesText =
+      "(" + ListText(judged) + (state.activeKnown ? ", active" : "") + ")";
+  for (const std::string& profile : judged) {
+    const FirewallRule* blocker = ruleFor(profile, true);
+    if (blocker == nullptr) continue;
+    result.verdict = Verdict::kFail;
+    result.found = "the inbound block rule " + RuleText(*blocker) + " blocks " + port + " on the " +
+                   profile + " profile, and a block rule wins over every allow rule: posts " +
+                   "from other machines are dropped";
+    result.fix = DeleteRuleFix(*blocker);
+    return result;
+  }
+  std::vector<std::string> uncovered;
+  const FirewallRule* allower = nullptr;
+  for (const std::string& profile : judged) {
+    const FirewallRule* rule = ruleFor(profile, false);
+    if (rule == nullptr) {
+      uncovered.push_back(profile);
+    } else if (allower == nullptr) {
+      allower = rule;
+    }
+  }
+  if (uncovered.empty()) {
+    result.found = "the inbound rule " + RuleText(*allower) + " allows " + port;
+    if (state.activeKnown) result.found += " on the active profile (" + ListText(judged) + ")";
+    for (const FirewallRule& blocker : unjudged) {
+      if (std::none_of(judged.begin(), judged.end(), [&blocker](const std::string& profile) {
+            return RuleAppliesToProfile(blocker, profile);
+          })) {
+        continue;
+      }
+      result.verdict = Verdict::kWarn;
+      result.found += ", but the block rule " + RuleText(blocker) +
+                      " wins over it for that program: if it is the one with the server role, "
+                      "posts from other machines are dropped";
+      result.fix = DeleteRuleFix(blocker);
+      break;
+    }
+    return result;
   }
   result.verdict = Verdict::kFail;
-  result.found = "the firewall is on (" + profiles + ") and no inbound rule allows " + port +
-                 ": posts from other machines are dropped";
-  result.fix = kFirewallFix;
+  // An allow rule that is there, but for other profiles than the active ones.
+  const FirewallRule* elsewhere = nullptr;
+  for (const FirewallRule& rule : rules) {
+    if (rule.allow && elsewhere == nullptr) elsewhere = &rule;
+  }
+  if (elsewhere == nullptr) {
+    result.found = "the firewall is on " + profilesText + " and no inbound rule allows " + port +
+                   ": posts from other machines are dropped";
+    result.fix = kFirewallFix;
+    return result;
+  }
+  result.found = "the firewall is on " + profilesText + " and no inbound rule allows " + port +
+                 " on the " + ListText(uncovered) + " profile: the rule " + RuleText(*elsewhere) +
+                 " is enabled for " + ListText(elsewhere->profiles) +
+                 " only; posts from other machines are dropped";
+  result.fix = elsewhere->name.empty() ? kFirewallFix
+                                       : "netsh advfirewall firewall set rule name=\"" +
+                                             elsewhere->name + "\" new profile=any";
   return result;
 }
 

@@ -22,7 +22,8 @@ constexpr char kSenderPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\Net
 constexpr char kReceiverPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\Bowser";
 constexpr char kMailslotPolicyValue[] = "EnableMailslots";
 
-enum class Verdict { kOk, kWarn, kFail };
+// kCutShort: a Ctrl+C ended the run there (printed as "stop").
+enum class Verdict { kOk, kWarn, kFail, kCutShort };
 
 struct CheckResult {
   std::string check;  // a short name: "local post", "firewall", ...
@@ -52,7 +53,8 @@ struct ServerFacts {
   bool ownInstance = false;  // no server ran: the doctor's instance took the role
   uint32_t window = 0;
   uint32_t process = 0;
-  std::string udpSocket;  // the server's report, "" when not reported
+  std::string programPath;  // the server's program file, "" when unknown
+  std::string udpSocket;    // the server's report, "" when not reported
 };
 
 CheckResult LocalPostCheck(const Delivery& delivery, const ServerFacts& server);
@@ -63,25 +65,43 @@ CheckResult UdpPathCheck(const Delivery& delivery, uint32_t target, const std::s
                          const ServerFacts& server);
 
 // One firewall rule as Windows keeps it in the registry
-// ("v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|LPort=38217|Name=Zanvor|").
+// ("v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=17|Profile=Private|LPort=38217|Name=Zanvor|").
 struct FirewallRule {
   std::string name;
   std::string app;  // "" for every program
   bool allow = false;
+  bool block = false;
   bool active = false;
   bool inbound = false;
-  int protocol = -1;               // -1: any protocol
-  std::vector<std::string> ports;  // LPort entries; empty: any port
+  int protocol = -1;                  // -1: any protocol
+  std::vector<std::string> ports;     // LPort entries; empty: any port
+  std::vector<std::string> profiles;  // "Domain", "Private", "Public"; empty: every profile
 };
 bool ParseFirewallRule(const std::string& text, FirewallRule* rule);
-// Active, allowing, inbound, for UDP (or any protocol), for `port`.
+// Active, inbound, for UDP (or any protocol), for `port`, whatever its action.
+bool RuleCoversUdpPort(const FirewallRule& rule, uint16_t port);
+// RuleCoversUdpPort, and allowing.
 bool RuleAdmitsUdpPort(const FirewallRule& rule, uint16_t port);
+// Whether the rule is enabled for `profile` ("Domain", "Private", "Public").
+bool RuleAppliesToProfile(const FirewallRule& rule, const std::string& profile);
 
 struct FirewallState {
   bool settingsFound = false;           // any profile's settings were found
   std::vector<std::string> profilesOn;  // "Domain", "Private", "Public"
-  std::vector<std::string> ruleTexts;   // every rule, local and by policy
+  // The profiles of the networks the machine is on now; only their rules
+  // count. Unknown (the firewall's own answer failed): every profile that is on.
+  bool activeKnown = false;
+  std::vector<std::string> activeProfiles;
+  // The program file that receives (the server instance's), with which a
+  // rule for one program ("App=") is compared; "" when unknown, and then
+  // such a rule is reported as a warning, not judged.
+  std::string receiver;
+  std::vector<std::string> ruleTexts;  // every rule, local and by policy
 };
+// As the Windows firewall decides for an inbound datagram on UDP 38217: an
+// enabled block rule for the active profile (and the receiving program, when
+// it names one) wins over every allow rule; else an enabled allow rule for
+// the active profile lets it in; else it is dropped.
 CheckResult FirewallCheck(const FirewallState& state);
 
 // A policy value: absent, or its DWORD.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/doctor_checks.h"
+#include "cli/doctor_run.h"
 #include "cli/message_pump_win.h"
 #include "cli/udp_datagrams.h"
 #include "cli/verb_session_win.h"
@@ -27,71 +27,33 @@ namespace {
 
 constexpr char kDoctorProcedure[] = "ZanvorDoctor";
 
-class Doctor {
+class WinDoctorMachine final : public DoctorMachine {
  public:
-  Doctor(const VerbOptions& options, ToolOutput& out)
+  WinDoctorMachine(const VerbOptions& options, ToolOutput& out, VerbSession& session)
       : options_(options),
         out_(out),
+        session_(session),
         wait_(TimeoutMilliseconds(options, kDefaultServerWaitSeconds)),
         name_("zanvor-doctor-" + std::to_string(GetCurrentProcessId())) {}
 
-  int Run() {
-    const int opened = OpenVerbSession(options_, false, out_, &session_);
-    if (opened != kExitSuccess) return opened;
-    CatchInterrupts();
-    const MailslotOpenResult open = OpenDomainMailslot();
-    if (LoadInstance()) {
-      ServerFacts server = FindServer();
-      Report(LocalPostCheck(Deliver([&](std::string* error) { return PostLocal(error); }), server));
-      Report(MailslotPathCheck(Deliver([&](std::string* error) { return SendOverMailslot(error); }),
-                               open));
-      const std::vector<AdapterAddress> adapters = UpAdapterAddresses();
-      for (const uint32_t target : BroadcastTargets(adapters)) {
-        Report(UdpPathCheck(Deliver([&](std::string* error) { return SendOverUdp(target, error); }),
-                            target, AdapterOf(target, adapters), server));
-      }
-      std::string ignored;
-      session_.instance->Call("UNSUBSCRIBE", {name_}, &ignored);
-      session_.instance->Unload();
-    }
-    Report(FirewallCheck(ReadFirewallState()));
-    Report(MailslotPolicyCheck(ReadMailslotPolicy(kSenderPolicyKey),
-                               ReadMailslotPolicy(kReceiverPolicyKey), open));
-    return DoctorExitCode(results_);
-  }
+  MailslotOpenResult OpenDomainMailslot() override { return zanvor::OpenDomainMailslot(); }
 
- private:
-  void Report(const CheckResult& result) {
-    results_.push_back(result);
-    if (options_.json) {
-      out_.Out(CheckJson(result));
-    } else {
-      for (const std::string& line : CheckLines(result)) out_.Out(line);
-    }
-  }
-
-  bool LoadInstance() {
-    std::string error;
-    session_.instance = ToolInstance::Create(session_.network, out_, &error);
+  bool StartInstance(std::string* error) override {
+    session_.instance = ToolInstance::Create(session_.network, out_, error);
     const std::string library = options_.library.empty() ? LibraryBesideTool() : options_.library;
-    if (session_.instance != nullptr && session_.instance->Load(library, &error)) {
-      session_.instance->OnProcedure(
-          [this](const std::string& name, const std::vector<Value>& args) {
-            if (AsciiUpper(name) == AsciiUpper(kDoctorProcedure) && args.size() == 1 &&
-                args[0].is_string()) {
-              received_.push_back(args[0].text);
-            }
-          });
-      const std::string handler = std::string("DO ") + kDoctorProcedure + " WITH <Msg>";
-      if (session_.instance->Call("SUBSCRIBE", {name_, handler}, &error)) return true;
-    }
-    Report({"library", Verdict::kFail, "cannot run an instance: " + error,
-            "put zanvor.fll beside zanvor.exe, or give its path with --library FILE"});
-    return false;
+    if (session_.instance == nullptr || !session_.instance->Load(library, error)) return false;
+    session_.instance->OnProcedure([this](const std::string& name, const std::vector<Value>& args) {
+      if (AsciiUpper(name) == AsciiUpper(kDoctorProcedure) && args.size() == 1 &&
+          args[0].is_string()) {
+        received_.push_back(args[0].text);
+      }
+    });
+    const std::string handler = std::string("DO ") + kDoctorProcedure + " WITH <Msg>";
+    return session_.instance->Call("SUBSCRIBE", {name_, handler}, error);
   }
 
   // Two rounds, as for a listener: then the server knows the doctor's name.
-  ServerFacts FindServer() {
+  ServerFacts FindServer() override {
     ServerFacts facts;
     HWND server = session_.probe->FindServer(wait_);
     if (server != nullptr) server = session_.probe->FindServer(wait_);
@@ -99,6 +61,7 @@ class Doctor {
     facts.ownInstance = server == session_.instance->window();
     facts.window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(server));
     facts.process = ProcessOfWindow(server);
+    facts.programPath = ProgramPathOfProcess(facts.process);
     StatusReport report;
     if (session_.probe->RequestStatus(server, wait_, &report) ==
         MachineProbe::StatusResult::kRead) {
@@ -107,6 +70,36 @@ class Doctor {
     return facts;
   }
 
+  Delivery PostLocal() override {
+    return Deliver([&](std::string* error) {
+      return session_.instance->Call("ZANVOR_LOCAL", {name_, message_}, error);
+    });
+  }
+
+  Delivery SendOverMailslot() override {
+    return Deliver([&](std::string* error) { return WriteMailslot(error); });
+  }
+
+  std::vector<AdapterAddress> Adapters() override { return UpAdapterAddresses(); }
+
+  Delivery SendOverUdp(uint32_t target) override {
+    return Deliver([&](std::string* error) { return SendUdp(target, error); });
+  }
+
+  void StopInstance() override {
+    if (session_.instance == nullptr) return;
+    std::string ignored;
+    session_.instance->Call("UNSUBSCRIBE", {name_}, &ignored);
+    session_.instance->Unload();
+  }
+
+  FirewallState ReadFirewall() override { return ReadFirewallState(); }
+
+  PolicyValue ReadPolicy(const char* key) override { return ReadMailslotPolicy(key); }
+
+  bool Interrupted() override { return zanvor::Interrupted(); }
+
+ private:
   // Sends one post with a text of its own and waits for the handler to get it.
   Delivery Deliver(const std::function<bool(std::string*)>& send) {
     Delivery delivery;
@@ -128,10 +121,6 @@ class Doctor {
     return delivery;
   }
 
-  bool PostLocal(std::string* error) {
-    return session_.instance->Call("ZANVOR_LOCAL", {name_, message_}, error);
-  }
-
   bool Datagram(std::vector<uint8_t>* datagram, std::string* error) {
     uint8_t id[kPacketIdSize];
     const uint32_t ticks = GetTickCount();
@@ -139,9 +128,9 @@ class Doctor {
     return MakePostDatagram(name_, message_, id, ticks, datagram, error);
   }
 
-  bool SendOverMailslot(std::string* error) {
+  bool WriteMailslot(std::string* error) {
     UniqueFile mailslot;
-    if (!OpenDomainMailslot(&mailslot).open) {
+    if (!zanvor::OpenDomainMailslot(&mailslot).open) {
       *error = "the domain mailslot cannot be opened";
       return false;
     }
@@ -156,7 +145,7 @@ class Doctor {
     return true;
   }
 
-  bool SendOverUdp(uint32_t target, std::string* error) {
+  bool SendUdp(uint32_t target, std::string* error) {
     WinsockSession winsock;
     if (!winsock.ok()) {
       *error = "WSAStartup failed: error " + std::to_string(winsock.error());
@@ -182,22 +171,12 @@ class Doctor {
     return true;
   }
 
-  static std::string AdapterOf(uint32_t target, const std::vector<AdapterAddress>& adapters) {
-    for (const AdapterAddress& adapter : adapters) {
-      if (SubnetBroadcast(adapter.address, adapter.prefixLength) == target) {
-        return Ipv4Text(adapter.address) + "/" + std::to_string(adapter.prefixLength);
-      }
-    }
-    return std::string();
-  }
-
   const VerbOptions& options_;
   ToolOutput& out_;
+  VerbSession& session_;
   const DWORD wait_;
   const std::string name_;
-  VerbSession session_;
   PacketIdSource packetIds_;
-  std::vector<CheckResult> results_;
   std::vector<std::string> received_;
   std::string message_;
   int posts_ = 0;
@@ -206,8 +185,12 @@ class Doctor {
 }  // namespace
 
 int RunDoctorVerb(const VerbOptions& options, ToolOutput& out) {
-  Doctor doctor(options, out);
-  return doctor.Run();
+  VerbSession session;
+  const int opened = OpenVerbSession(options, false, out, &session);
+  if (opened != kExitSuccess) return opened;
+  CatchInterrupts();
+  WinDoctorMachine machine(options, out, session);
+  return RunDoctorChecks(machine, options.json, out);
 }
 
 }  // namespace zanvor

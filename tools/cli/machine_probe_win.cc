@@ -107,6 +107,40 @@ MachineProbe::StatusResult MachineProbe::RequestStatus(HWND instance, DWORD mill
   return StatusResult::kUnreadable;
 }
 
+std::vector<StatusReport> MachineProbe::RequestEveryStatus(DWORD quietMs, DWORD milliseconds,
+                                                           uint32_t* unreadable) {
+  std::vector<StatusReport> reports;
+  *unreadable = 0;
+  if (!section_) section_.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSectionName));
+  if (!section_) return reports;
+  answers_.clear();
+  // Windows that do not know the message ignore it, as they do ServerQuery.
+  if (!PostMessageA(HWND_BROADCAST, statusMessage_, kStatusRequest,
+                    reinterpret_cast<LPARAM>(window_.get()))) {
+    return reports;
+  }
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  size_t read = 0;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    DWORD wait = static_cast<DWORD>(deadline - now);
+    if (read > 0 && wait > quietMs) wait = quietMs;
+    if (!PumpUntil([&] { return answers_.size() > read; }, wait)) break;
+    // Read at once: every instance stores its text in the same ring.
+    for (; read < answers_.size(); ++read) {
+      const std::string text = ReadText(section_.get(), answers_[read].position);
+      StatusReport report;
+      if (TextCheck(text) == answers_[read].check && ParseStatusReport(text, &report)) {
+        reports.push_back(report);
+      } else {
+        ++*unreadable;
+      }
+    }
+  }
+  return reports;
+}
+
 bool AnyInstanceRuns() {
   UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, kServerMutexName));
   return mutex.valid();
@@ -118,13 +152,17 @@ uint32_t ProcessOfWindow(HWND window) {
   return process;
 }
 
-std::string ProgramOfProcess(uint32_t process) {
+std::string ProgramPathOfProcess(uint32_t process) {
   UniqueHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
   if (!handle) return std::string();
   char path[MAX_PATH];
   DWORD size = sizeof path;
   if (!QueryFullProcessImageNameA(handle.get(), 0, path, &size)) return std::string();
-  const std::string full(path, size);
+  return std::string(path, size);
+}
+
+std::string ProgramOfProcess(uint32_t process) {
+  const std::string full = ProgramPathOfProcess(process);
   const size_t slash = full.find_last_of("\\/");
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }

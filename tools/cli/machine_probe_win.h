@@ -42,6 +42,14 @@ class MachineProbe {
   // every try, or the machine has no ring.
   StatusResult RequestStatus(HWND instance, DWORD milliseconds, StatusReport* report);
 
+  // Asks every instance of the machine at once (the status request, posted
+  // to every top-level window: each instance's main window is one) and
+  // reads each answer as it comes, until none came for `quietMs` after the
+  // last, or `milliseconds` are up. *unreadable counts the answers whose
+  // text the ring had written over before it was read.
+  std::vector<StatusReport> RequestEveryStatus(DWORD quietMs, DWORD milliseconds,
+                                               uint32_t* unreadable);
+
  private:
   MachineProbe(ATOM windowClass, UniqueWindow window);
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -66,6 +74,8 @@ bool AnyInstanceRuns();
 // The process of a window, and the file name of that process's program.
 uint32_t ProcessOfWindow(HWND window);
 std::string ProgramOfProcess(uint32_t process);
+// The full path of that program file, "" when unknown.
+std::string ProgramPathOfProcess(uint32_t process);
 
 // Opens the domain mailslot for writing as ZANVOR does (through the
 // network emulation when one is on). *handle, when given, keeps it open.

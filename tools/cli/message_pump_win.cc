@@ -1,32 +1,9 @@
 #include "cli/message_pump_win.h"
 
-#include <atomic>
-
 #include "common/counter_clock.h"
 #include "stand_in_host/main_window_win.h"
 
 namespace zanvor {
-namespace {
-
-std::atomic<bool> g_interrupted{false};
-DWORD g_mainThread = 0;
-
-// Runs on a thread of its own that the system starts for the event.
-BOOL WINAPI OnConsoleEvent(DWORD) {
-  g_interrupted = true;
-  // Wakes MsgWaitForMultipleObjectsEx; the null message does nothing else.
-  PostThreadMessageA(g_mainThread, WM_NULL, 0, 0);
-  return TRUE;
-}
-
-}  // namespace
-
-void CatchInterrupts() {
-  g_mainThread = GetCurrentThreadId();
-  SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
-}
-
-bool Interrupted() { return g_interrupted; }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
   const ULONGLONG deadline = GetTickCount64() + milliseconds;

@@ -1,6 +1,7 @@
 // The tool's waits: every wait pumps the thread's messages, since the
 // answers it waits for (ServerReply, status answers, the library's own
-// deliveries) arrive as posted window messages, and a Ctrl+C ends them.
+// deliveries) arrive as posted window messages, and a Ctrl+C (any console
+// event, see console_events_win.h) ends them.
 #ifndef ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
 #define ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
 
@@ -9,13 +10,9 @@
 #include <cstdint>
 #include <functional>
 
-namespace zanvor {
+#include "cli/console_events_win.h"
 
-// From here on a Ctrl+C (or Ctrl+Break, or closing the console) only marks
-// the interruption and wakes the main thread's waits; the verb then ends
-// the way it ends normally.
-void CatchInterrupts();
-bool Interrupted();
+namespace zanvor {
 
 // Pumps the thread's messages until done() holds, the time is up or an
 // interruption came. Returns done().

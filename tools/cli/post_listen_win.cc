@@ -117,10 +117,11 @@ int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
   VerbSession session;
   const int opened = OpenVerbSession(options, true, out, &session);
   if (opened != kExitSuccess) return opened;
-  CatchInterrupts();
   InstancePoster poster(*session.instance, options.local);
   int code = PostMessages(options, messages, poster, out);
-  if (code == kExitSuccess && options.local) {
+  // After a Ctrl+C no answer is waited for: the wait would end at once and
+  // blame the server.
+  if (code == kExitSuccess && options.local && !Interrupted()) {
     // A ZANVOR_LOCAL made before the instance knew its server is held until
     // the server's reply; once the tool's own query is answered, that reply
     // has been handled and the post handed on.
@@ -169,13 +170,13 @@ int RunListenVerb(const VerbOptions& options, ToolOutput& out) {
       return kExitFailure;
     }
   }
-  CatchInterrupts();
   // Two rounds: the first answer comes after the instance has learnt its
   // server (and posted its registrations), the second after the server has
   // handled them. Only then may a post under the names be expected here.
   const DWORD settle = TimeoutMilliseconds(VerbOptions(), kDefaultServerWaitSeconds);
-  if (session.probe->FindServer(settle) == nullptr ||
-      session.probe->FindServer(settle) == nullptr) {
+  if ((session.probe->FindServer(settle) == nullptr ||
+       session.probe->FindServer(settle) == nullptr) &&
+      !Interrupted()) {
     out.Err("zanvor: warning: no server instance answered; messages arrive once one does");
   }
   out.Err(listen.ReadyLine());

@@ -51,6 +51,34 @@ std::string AdapterJson(const AdapterAddress& adapter) {
       .Text();
 }
 
+std::string InstanceLine(const InstanceStatus& instance) {
+  const StatusReport& r = instance.report;
+  std::string text = "window " + WindowText(r.window) + ", process " + std::to_string(r.process);
+  if (!instance.program.empty()) text += " (" + instance.program + ")";
+  if (r.isServer) {
+    text += ": the server";
+  } else if (r.serverWindow == 0) {
+    text += ": knows no server";
+  } else {
+    text += ": client of " + WindowText(r.serverWindow);
+  }
+  return Labelled("instance", text + "; " + Plural(r.ownNames, "name", "names") + ", " +
+                                  Plural(r.instance.textsDropped, "text", "texts") + " dropped");
+}
+
+std::string InstanceJson(const InstanceStatus& instance) {
+  const StatusReport& r = instance.report;
+  return JsonObject()
+      .AddNumber("window", r.window)
+      .AddNumber("process", r.process)
+      .Add("program", instance.program)
+      .AddBool("server", r.isServer)
+      .AddNumber("server_window", r.serverWindow)
+      .AddNumber("own_names", r.ownNames)
+      .AddNumber("texts_dropped", r.instance.textsDropped)
+      .Text();
+}
+
 }  // namespace
 
 std::string DescribeDomainMailslot(const MailslotOpenResult& result) {
@@ -130,6 +158,20 @@ std::vector<std::string> StatusLines(const MachinePicture& picture) {
                         Plural(c.duplicates, "duplicate", "duplicates") + ", " +
                         std::to_string(c.bad) + " bad"));
   }
+  if (picture.instancesAsked) {
+    for (const InstanceStatus& instance : picture.instances) {
+      lines.push_back(InstanceLine(instance));
+    }
+    if (picture.instances.empty()) {
+      lines.push_back(
+          Labelled("instance", "none answered within " + FormatNumber(picture.waitSeconds) + " s"));
+    }
+    if (picture.unreadableAnswers != 0) {
+      lines.push_back(
+          Labelled("instance", Plural(picture.unreadableAnswers, "answer", "answers") +
+                                   " not shown: the ring was written over before it was read"));
+    }
+  }
   return lines;
 }
 
@@ -174,6 +216,15 @@ std::string StatusJson(const MachinePicture& picture) {
                                 .AddNumber("duplicates", c.duplicates)
                                 .AddNumber("bad_datagrams", c.bad)
                                 .Text());
+  }
+  if (picture.instancesAsked) {
+    std::string instances = "[";
+    for (const InstanceStatus& instance : picture.instances) {
+      if (instances.size() > 1) instances += ", ";
+      instances += InstanceJson(instance);
+    }
+    json.AddRaw("instances", instances + "]");
+    json.AddNumber("unreadable_answers", picture.unreadableAnswers);
   }
   return json.Text();
 }

@@ -27,6 +27,12 @@ enum class ServerSearch {
   kNoAnswer,    // instances exist, but no server answered ServerQuery in time
 };
 
+// One instance's own answer to the status request.
+struct InstanceStatus {
+  StatusReport report;
+  std::string program;  // its program file's name, "" when unknown
+};
+
 struct MachinePicture {
   ServerSearch server = ServerSearch::kNoInstance;
   double waitSeconds = 0;  // how long the answers were waited for
@@ -37,6 +43,11 @@ struct MachinePicture {
   StatusReport report;
   MailslotOpenResult domainMailslot;
   std::vector<AdapterAddress> adapters;  // up, not loopback
+  // Every instance of the machine that answered the status request, when
+  // they were asked (instances exist).
+  bool instancesAsked = false;
+  std::vector<InstanceStatus> instances;
+  uint32_t unreadableAnswers = 0;  // answers whose text the ring lost before it was read
 };
 
 std::vector<std::string> StatusLines(const MachinePicture& picture);

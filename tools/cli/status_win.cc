@@ -3,6 +3,9 @@
 // is to show.
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "cli/machine_probe_win.h"
 #include "cli/status_view.h"
 #include "cli/verb_session_win.h"
@@ -10,6 +13,14 @@
 #include "messaging/udp_path_win.h"
 
 namespace zanvor {
+namespace {
+
+// How long after the last answer the next is waited for: the instances
+// answer as soon as their message loops run, all within this of each
+// other unless one is busy in a handler.
+constexpr DWORD kEveryStatusQuietMs = 500;
+
+}  // namespace
 
 int RunStatusVerb(const VerbOptions& options, ToolOutput& out) {
   VerbSession session;
@@ -27,6 +38,19 @@ int RunStatusVerb(const VerbOptions& options, ToolOutput& out) {
       picture.serverProgram = ProgramOfProcess(picture.serverProcess);
       picture.reportRead = session.probe->RequestStatus(server, wait, &picture.report) ==
                            MachineProbe::StatusResult::kRead;
+    }
+  }
+  if (AnyInstanceRuns()) {
+    // Each instance answers for itself: its names and dropped texts are its
+    // own, the server knows them only for the names it holds.
+    picture.instancesAsked = true;
+    std::vector<StatusReport> reports =
+        session.probe->RequestEveryStatus(kEveryStatusQuietMs, wait, &picture.unreadableAnswers);
+    std::sort(reports.begin(), reports.end(), [](const StatusReport& a, const StatusReport& b) {
+      return a.process != b.process ? a.process < b.process : a.window < b.window;
+    });
+    for (const StatusReport& report : reports) {
+      picture.instances.push_back({report, ProgramOfProcess(report.process)});
     }
   }
   picture.domainMailslot = OpenDomainMailslot();

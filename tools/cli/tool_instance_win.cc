@@ -1,5 +1,6 @@
 #include "cli/tool_instance_win.h"
 
+#include "cli/message_pump_win.h"
 #include "common/counter_clock.h"
 #include "stand_in_host/json_text.h"
 
@@ -72,6 +73,8 @@ void ToolInstance::Unload() {
     SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindow::HostProcedure()));
   }
   library_.reset();
+  // A console that is being closed waits for this before the process ends.
+  EndLibraryLoaded();
 }
 
 void ToolInstance::WriteLine(const std::string& line) { out_.Err(line); }
@@ -101,11 +104,19 @@ bool ToolInstance::SetLibrary(const std::string& path, HostError* error) {
     *error = HostError::Text("A library is loaded already.");
     return false;
   }
+  if (!BeginLibraryLoaded()) {
+    *error = HostError::Text("Interrupted before the library was loaded.");
+    return false;
+  }
   library_ = LinkLibrary::Open(path, tables_, *this, error);
-  if (library_ == nullptr) return false;
+  if (library_ == nullptr) {
+    EndLibraryLoaded();
+    return false;
+  }
   std::string networkError;
   if (!network_.Attach(library_->module(), &networkError)) {
     library_.reset();
+    EndLibraryLoaded();
     *error = HostError::Text("Network emulation: " + networkError);
     return false;
   }

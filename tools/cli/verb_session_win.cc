@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cli/message_pump_win.h"
 #include "stand_in_host/host_app_win.h"
 
 namespace zanvor {
@@ -31,6 +32,9 @@ int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, Verb
     return kExitFailure;
   }
   if (!load) return kExitSuccess;
+  // Before the load: from here on no console event finds the library loaded
+  // without a handler that waits for its unload.
+  CatchInterrupts();
   session->instance = ToolInstance::Create(session->network, out, &error);
   if (session->instance == nullptr) {
     out.Err("zanvor: " + error);
@@ -42,11 +46,6 @@ int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, Verb
     return kExitFailure;
   }
   return kExitSuccess;
-}
-
-DWORD TimeoutMilliseconds(const VerbOptions& options, double defaultSeconds) {
-  const double seconds = options.timeoutSeconds > 0 ? options.timeoutSeconds : defaultSeconds;
-  return static_cast<DWORD>(seconds * 1000 + 0.5);
 }
 
 }  // namespace zanvor

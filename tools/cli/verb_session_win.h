@@ -36,9 +36,6 @@ struct VerbSession {
 // kExitSuccess, or the exit code after printing why not.
 int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, VerbSession* session);
 
-// --timeout in milliseconds, or the default.
-DWORD TimeoutMilliseconds(const VerbOptions& options, double defaultSeconds);
-
 }  // namespace zanvor
 
 #endif  // ZANVOR_TOOLS_CLI_VERB_SESSION_WIN_H_

@@ -1,5 +1,7 @@
 #include "cli/windows_settings_win.h"
 
+#include <netfw.h>
+#include <objbase.h>
 #include <windows.h>
 
 #include <string>
@@ -22,6 +24,18 @@ const Profile kProfiles[] = {
     {"Private", "StandardProfile", "PrivateProfile"},
     {"Public", "PublicProfile", "PublicProfile"},
 };
+
+// A rule's program path may be written with variables
+// ("App=%ProgramFiles%\app\vfp9.exe"); the running program's path has none.
+std::string ExpandedText(const std::string& text) {
+  const DWORD size = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  if (size == 0) return text;
+  std::string expanded(size, '\0');
+  const DWORD written = ExpandEnvironmentStringsA(text.c_str(), &expanded[0], size);
+  if (written == 0 || written > size) return text;
+  expanded.resize(written - 1);
+  return expanded;
+}
 
 // Closes the key it holds; RegCloseKey sets no last error worth keeping.
 class RegistryKey {
@@ -69,13 +83,40 @@ class RegistryKey {
       if (r != ERROR_SUCCESS || type != REG_SZ) continue;
       std::string text(reinterpret_cast<const char*>(data.data()), dataSize);
       while (!text.empty() && text.back() == 0) text.pop_back();
-      texts->push_back(std::move(text));
+      texts->push_back(ExpandedText(text));
     }
   }
 
  private:
   HKEY key_ = nullptr;
 };
+
+// The firewall's own answer to which profiles are active now: the registry
+// keeps each network's category, but not which networks are connected.
+// False when the firewall service does not answer (Wine has none).
+bool ReadActiveProfiles(std::vector<std::string>* active) {
+  // CLSID_NetFwPolicy2 and IID_INetFwPolicy2, spelt out: mingw's netfw.h
+  // declares them without defining them.
+  static const GUID kPolicyClass = {
+      0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
+  static const GUID kPolicyInterface = {
+      0x98325047, 0xc671, 0x4174, {0x8d, 0x81, 0xde, 0xfc, 0xd3, 0xf0, 0x31, 0x86}};
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  INetFwPolicy2* policy = nullptr;
+  LONG types = 0;
+  bool known = SUCCEEDED(CoCreateInstance(kPolicyClass, nullptr, CLSCTX_INPROC_SERVER,
+                                          kPolicyInterface, reinterpret_cast<void**>(&policy)));
+  if (known) {
+    known = SUCCEEDED(policy->get_CurrentProfileTypes(&types));
+    policy->Release();
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  if (!known) return false;
+  if (types & NET_FW_PROFILE2_DOMAIN) active->push_back("Domain");
+  if (types & NET_FW_PROFILE2_PRIVATE) active->push_back("Private");
+  if (types & NET_FW_PROFILE2_PUBLIC) active->push_back("Public");
+  return true;
+}
 
 }  // namespace
 
@@ -99,6 +140,7 @@ FirewallState ReadFirewallState() {
     state.settingsFound = true;
     if (enabled != 0) state.profilesOn.push_back(profile.shown);
   }
+  state.activeKnown = ReadActiveProfiles(&state.activeProfiles);
   RegistryKey(std::string(kFirewallPolicy) + "\\FirewallRules").Texts(&state.ruleTexts);
   RegistryKey(std::string(kFirewallByPolicy) + "\\FirewallRules").Texts(&state.ruleTexts);
   return state;

@@ -27,6 +27,17 @@ void WriteAll(DWORD which, const std::string& line) {
   }
 }
 
+// The loaded module that holds `code`, or null when none does.
+HMODULE ModuleHolding(const void* code) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(code), &module)) {
+    return nullptr;
+  }
+  return module;
+}
+
 }  // namespace
 
 void WriteStdout(const std::string& line) { WriteAll(STD_OUTPUT_HANDLE, line); }
@@ -39,7 +50,10 @@ std::string FunctionLine(const FunctionInfo& function) {
 }
 
 HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network)
-    : window_(std::move(window)), network_(network), interpreter_(*this, &CounterMicroseconds) {}
+    : window_(std::move(window)),
+      network_(network),
+      interpreter_(*this, &CounterMicroseconds),
+      binding_([this](const std::string& line) { WriteLine(line); }) {}
 
 HostApp::~HostApp() { Unload(); }
 
@@ -95,15 +109,22 @@ void HostApp::Unload() {
   if (library_ == nullptr) return;
   library_->RunMarked(kParameterCountRunAtUnload);
   // Once the module is gone, a window procedure of the library's left on
-  // the main window would run freed code at the next message. A destroyed
-  // window runs nothing any more.
+  // the main window would run freed code at the next message. A library may
+  // stay in the chain under an event binding of the program's (which will
+  // put it back when it unbinds) if it keeps its module loaded for it, so
+  // the fault is a procedure of the library's on top once the module is
+  // gone. A destroyed window runs nothing any more.
   const HWND hwnd = window_->hwnd();
-  if (IsWindow(hwnd) && reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) !=
-                            MainWindow::HostProcedure()) {
-    ReportError(HostError::Text("The library left its window procedure on the main window."));
-    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindow::HostProcedure()));
-  }
+  const void* top = IsWindow(hwnd)
+                        ? reinterpret_cast<const void*>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC))
+                        : nullptr;
+  const bool libraryOnTop = top != nullptr && ModuleHolding(top) == library_->module();
   library_.reset();
+  if (libraryOnTop && ModuleHolding(top) == nullptr) {
+    ReportError(HostError::Text("The library left its window procedure on the main window."));
+    const WNDPROC own = binding_.bound() ? EventBinding::Procedure() : MainWindow::HostProcedure();
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+  }
 }
 
 bool HostApp::ListFunctions(HostError* error) {
@@ -157,6 +178,30 @@ std::string HostApp::ResourceText() {
 }
 
 bool HostApp::DestroyMainWindow() { return DestroyWindow(window_->hwnd()) != FALSE; }
+
+bool HostApp::BindEvent(double message, HostError* error) {
+  if (!(message >= 0 && message <= 0xFFFF)) {
+    *error = HostError::Text("BINDEVENT message out of range.");
+    return false;
+  }
+  std::string text;
+  if (binding_.Bind(window_->hwnd(), static_cast<UINT>(message), &text)) return true;
+  *error = HostError::Text(text);
+  return false;
+}
+
+bool HostApp::UnbindEvents(HostError* error) {
+  std::string text;
+  if (binding_.Unbind(&text)) return true;
+  *error = HostError::Text(text);
+  return false;
+}
+
+double HostApp::SendToMainWindow(double message, double wParam, double lParam) {
+  return static_cast<double>(SendMessageA(window_->hwnd(), static_cast<UINT>(message),
+                                          static_cast<WPARAM>(wParam),
+                                          static_cast<LPARAM>(lParam)));
+}
 
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {

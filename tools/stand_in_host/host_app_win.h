@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "stand_in_host/event_binding_win.h"
 #include "stand_in_host/host_tables_win.h"
 #include "stand_in_host/interpreter.h"
 #include "stand_in_host/line_source_win.h"
@@ -53,6 +54,9 @@ class HostApp final : public ScriptHost, public HostServices {
   void Quit() override { quit_ = true; }
   std::string ResourceText() override;
   bool DestroyMainWindow() override;
+  bool BindEvent(double message, HostError* error) override;
+  bool UnbindEvents(HostError* error) override;
+  double SendToMainWindow(double message, double wParam, double lParam) override;
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;
@@ -66,6 +70,7 @@ class HostApp final : public ScriptHost, public HostServices {
   NetworkEmulation& network_;
   std::unique_ptr<LinkLibrary> library_;
   Interpreter interpreter_;
+  EventBinding binding_;
   bool quit_ = false;
   int commandDepth_ = 0;
 };

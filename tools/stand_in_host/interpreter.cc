@@ -448,6 +448,28 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
                                   : Value::Logical(host_.DestroyMainWindow());
     return true;
   }
+  if (upper == "BINDEVENT") {
+    if (args.size() != 1 || !args[0].is_number()) return Fail("BINDEVENT takes a message number.");
+    if (!host_.BindEvent(args[0].number, &error_)) return false;
+    *value = Value::Logical(true);
+    return true;
+  }
+  if (upper == "UNBINDEVENTS") {
+    if (!args.empty()) return Fail("UNBINDEVENTS takes no arguments.");
+    if (!host_.UnbindEvents(&error_)) return false;
+    *value = Value::Logical(true);
+    return true;
+  }
+  if (upper == "SENDMESSAGE") {
+    if (args.empty() || args.size() > 3) return Fail("SENDMESSAGE takes one to three numbers.");
+    double numbers[3] = {0, 0, 0};
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (!args[i].is_number()) return Fail("SENDMESSAGE takes one to three numbers.");
+      numbers[i] = args[i].number;
+    }
+    *value = Value::Number(host_.SendToMainWindow(numbers[0], numbers[1], numbers[2]));
+    return true;
+  }
   if (upper == "MESSAGEBOX") {
     // MESSAGEBOX(text [, title] [, flags]): after the text, a string is the
     // title and a number the flags, in either order. Nothing modal is shown;

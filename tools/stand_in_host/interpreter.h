@@ -25,8 +25,11 @@
 // `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX,
 // QPC (the clock's microseconds, as decimal digits), RESOURCES (the host
 // process's counters, see ScriptHost::ResourceText) and DESTROYWINDOW
-// (destroys the host's main window, the process lives on), and the loaded
-// library's functions, all called with case-insensitive names.
+// (destroys the host's main window, the process lives on), BINDEVENT(n) and
+// UNBINDEVENTS() (an event binding on the main window, see
+// ScriptHost::BindEvent), SENDMESSAGE(msg [, wParam [, lParam]]) (sends a
+// message to the main window, gives its result), and the loaded library's
+// functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
@@ -87,6 +90,23 @@ class ScriptHost {
   // Destroys the main window while the process and its library stay, as a
   // program does that closes its last form; true when it was destroyed.
   virtual bool DestroyMainWindow() { return false; }
+  // BINDEVENT(_screen.hWnd, message, ...) as FoxPro does it: subclasses the
+  // main window on top of what is there (the library), reports each
+  // `message` that reaches it as an "EVENT message wParam lParam" line and
+  // passes every message on. UNBINDEVENTS() puts back what it saved, blindly,
+  // as FoxPro does.
+  virtual bool BindEvent(double /*message*/, HostError* error) {
+    *error = HostError::Text("This host has no main window to bind to.");
+    return false;
+  }
+  virtual bool UnbindEvents(HostError* error) {
+    *error = HostError::Text("This host has no main window to bind to.");
+    return false;
+  }
+  // SendMessage to the main window; its result.
+  virtual double SendToMainWindow(double /*message*/, double /*wParam*/, double /*lParam*/) {
+    return 0;
+  }
 };
 
 // What a program keeps from one line to the next.

@@ -6,7 +6,10 @@ namespace {
 constexpr char kWindowClass[] = "ZanvorHostWindow";
 constexpr char kWindowTitle[] = "Zanvor";
 
+LONG g_probesSeen = 0;
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kHostProbeMessage) return ++g_probesSeen;
   // A frame of Windows' lies above this one: nothing may be thrown out.
   try {
     return DefWindowProcA(window, message, wParam, lParam);

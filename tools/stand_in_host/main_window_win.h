@@ -13,6 +13,11 @@
 
 namespace zanvor {
 
+// A message the host's own window procedure answers with the number of
+// times it has seen it, this time included: a script that sends it learns
+// whether the window's chain of procedures still ends in the host's own.
+constexpr UINT kHostProbeMessage = WM_APP + 1;
+
 class MainWindow {
  public:
   // Registers the window class and creates the window; null on failure with
