@@ -62,8 +62,14 @@ std::string InstanceLine(const InstanceStatus& instance) {
   } else {
     text += ": client of " + WindowText(r.serverWindow);
   }
-  return Labelled("instance", text + "; " + Plural(r.ownNames, "name", "names") + ", " +
-                                  Plural(r.instance.textsDropped, "text", "texts") + " dropped");
+  text += "; " + Plural(r.ownNames, "name", "names") + ", " +
+          Plural(r.instance.textsDropped, "text", "texts") + " dropped";
+  // Shown only when there are any: with a server of this build they are rare.
+  if (r.instance.nameChangesGivenUp != 0) {
+    text +=
+        ", " + Plural(r.instance.nameChangesGivenUp, "name change", "name changes") + " given up";
+  }
+  return Labelled("instance", text);
 }
 
 std::string InstanceJson(const InstanceStatus& instance) {
@@ -76,6 +82,7 @@ std::string InstanceJson(const InstanceStatus& instance) {
       .AddNumber("server_window", r.serverWindow)
       .AddNumber("own_names", r.ownNames)
       .AddNumber("texts_dropped", r.instance.textsDropped)
+      .AddNumber("name_changes_given_up", r.instance.nameChangesGivenUp)
       .Text();
 }
 
@@ -116,12 +123,6 @@ std::vector<std::string> StatusLines(const MachinePicture& picture) {
       lines.push_back(Labelled(
           "subscriptions", Plural(r.tableNames, "name, ", "names, ") +
                                Plural(r.tableEntries, "subscriber entry", "subscriber entries")));
-      // Only this instance's own changes, made while it was a client.
-      if (r.instance.nameChangesGivenUp != 0) {
-        lines.push_back(Labelled(
-            "given up", Plural(r.instance.nameChangesGivenUp, "name change", "name changes") +
-                            " never acknowledged by its server"));
-      }
       // A fresh section's header holds 0, which the ring reads as its first
       // record.
       lines.push_back(
@@ -190,8 +191,7 @@ std::string StatusJson(const MachinePicture& picture) {
   if (picture.server == ServerSearch::kFound && picture.reportRead) {
     json.AddNumber("table_names", r.tableNames)
         .AddNumber("table_entries", r.tableEntries)
-        .AddNumber("ring_next", r.ringNext)
-        .AddNumber("name_changes_given_up", r.instance.nameChangesGivenUp);
+        .AddNumber("ring_next", r.ringNext);
   }
   JsonObject mailslot;
   mailslot.AddBool("open", picture.domainMailslot.open)
