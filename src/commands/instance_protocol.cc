@@ -333,8 +333,9 @@ void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
     // The server withdrew a name this instance holds and has no change on
     // its way for: it read the name from a record of another instance's
     // that had overwritten one of ours. Registered again like a new change.
-    // (A late answer to an earlier withdrawal of a name subscribed again
-    // since costs one needless registration.)
+    // A withdrawal of ours answered after the name was subscribed again
+    // finds that registration awaiting above; only the answer of an earlier
+    // server can cost one needless registration here.
     if (held != nullptr) ForwardName(kRegisterSubscriber, held->name, mainWindow);
     return;
   }
