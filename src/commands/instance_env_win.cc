@@ -70,6 +70,8 @@ void WinInstanceEnv::ArmRetryTimer(uint32_t delayMs) {
 
 void WinInstanceEnv::CancelRetryTimer() { state_.retryTimer.reset(); }
 
+uint32_t WinInstanceEnv::NowMs() { return GetTickCount(); }
+
 void WinInstanceEnv::AddMachineStatus(StatusReport* report) {
   report->process = GetCurrentProcessId();
   report->ringNext = ReadNextPosition(state_.bufferSection.get());

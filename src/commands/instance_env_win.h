@@ -37,6 +37,7 @@ class WinInstanceEnv final : public InstanceEnv {
                            uint32_t lParam) override;
   void ArmRetryTimer(uint32_t delayMs) override;
   void CancelRetryTimer() override;
+  uint32_t NowMs() override;
   void AddMachineStatus(StatusReport* report) override;
 
  private:

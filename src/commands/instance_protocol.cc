@@ -1,6 +1,7 @@
 #include "commands/instance_protocol.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "commands/handler_command.h"
 #include "registry/ring_layout.h"
@@ -117,7 +118,7 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
                                           uint32_t lParam) {
   switch (message) {
     case ExtensionMessage::kRegisterAck:
-      OnRegisterAck(static_cast<uint16_t>(wParam), lParam);
+      OnRegisterAck(wParam, lParam);
       break;
     case ExtensionMessage::kRegisterUndo:
       OnRegisterUndo(wParam, lParam);
@@ -128,22 +129,42 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
   }
 }
 
-// Sends again every name change still unacknowledged, with a doubled delay
-// before the next round.
+// Sends again each name change whose time has come, with its own doubled
+// delay before its next copy, and gives up each one whose copies are spent.
+// A change only ever waits on its own schedule: a program that keeps changing
+// names against a server that never answers keeps a bounded list.
 void InstanceProtocol::OnRetryTimer() {
   env_.CancelRetryTimer();
-  if (awaitingAck_.empty() || !RemoteServerKnown() || leaving_ || retriesLeft_ <= 0) {
+  if (awaitingAck_.empty()) return;
+  if (!RemoteServerKnown() || leaving_) {
+    // Not given up: the next server gets every name again, and at unload
+    // nothing is owed any more.
     awaitingAck_.clear();
     return;
   }
-  --retriesLeft_;
-  const std::vector<PendingName> changes = awaitingAck_;  // sending changes the list
-  for (const PendingName& change : changes) {
-    if (!RemoteServerKnown()) return;  // a post found the server gone
-    SendPending(change.name, change.code);
+  const uint32_t now = env_.NowMs();
+  std::vector<std::pair<std::string, InstanceCode>> due;  // sending changes the list
+  for (auto it = awaitingAck_.begin(); it != awaitingAck_.end();) {
+    if (static_cast<int32_t>(it->dueMs - now) > 0) {
+      ++it;
+      continue;
+    }
+    if (it->retriesLeft <= 0) {
+      ++counters.nameChangesGivenUp;
+      it = awaitingAck_.erase(it);
+      continue;
+    }
+    --it->retriesLeft;
+    it->delayMs *= 2;
+    it->dueMs = now + it->delayMs;
+    due.emplace_back(it->name, it->code);
+    ++it;
   }
-  retryDelayMs_ *= 2;
-  if (!awaitingAck_.empty() && RemoteServerKnown()) env_.ArmRetryTimer(retryDelayMs_);
+  for (const auto& change : due) {
+    if (!RemoteServerKnown()) return;  // a post found the server gone
+    SendPending(change.first, change.second);
+  }
+  ArmForEarliest();
 }
 
 std::vector<std::string> InstanceProtocol::AwaitingAck() const {
@@ -212,20 +233,20 @@ void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, u
     SubscriptionLink::ForwardName(code, name, window);
     return;
   }
-  SendPending(name, code);
+  // Only this change starts its schedule afresh; the others keep theirs.
+  SendPending(name, code, true);
   // The post may have found the server gone, and this instance may have won
   // the role since.
-  if (!RemoteServerKnown() || awaitingAck_.empty()) return;
-  retriesLeft_ = kRegisterRetries;
-  retryDelayMs_ = kFirstRegisterRetryMs;
-  env_.ArmRetryTimer(retryDelayMs_);
+  if (RemoteServerKnown()) ArmForEarliest();
 }
 
 // Stores `name` and posts `code` for this instance's window, awaiting the
 // acknowledgement of that copy. A change the tables no longer call for (a
 // withdrawal of a name subscribed again, or the other way round) is dropped;
-// a later change of a name replaces its earlier one.
-void InstanceProtocol::SendPending(const std::string& name, InstanceCode code) {
+// a later change of a name replaces its earlier one. A fresh send (a command,
+// or a new server) starts the change's retry schedule; the list keeps the
+// kMaxAwaitingAck newest changes and gives the oldest up.
+void InstanceProtocol::SendPending(const std::string& name, InstanceCode code, bool fresh) {
   auto pending = std::find_if(awaitingAck_.begin(), awaitingAck_.end(),
                               [&](const PendingName& p) { return p.name == name; });
   const bool held = tables.FindSubscription(name) >= 0;
@@ -234,10 +255,20 @@ void InstanceProtocol::SendPending(const std::string& name, InstanceCode code) {
     return;
   }
   if (pending == awaitingAck_.end()) {
-    pending = awaitingAck_.insert(awaitingAck_.end(), {name, code, {}});
+    if (awaitingAck_.size() >= kMaxAwaitingAck) {
+      awaitingAck_.erase(awaitingAck_.begin());
+      ++counters.nameChangesGivenUp;
+    }
+    pending = awaitingAck_.insert(awaitingAck_.end(), PendingName{name, code, {}});
+    fresh = true;
   } else if (pending->code != code) {
     pending->code = code;
     pending->positions.clear();
+  }
+  if (fresh) {
+    pending->retriesLeft = kRegisterRetries;
+    pending->delayMs = kFirstRegisterRetryMs;
+    pending->dueMs = env_.NowMs() + kFirstRegisterRetryMs;
   }
   const uint16_t position = env_.StoreText(name);
   // A name that could not be stored is not posted: the server would read
@@ -251,33 +282,69 @@ void InstanceProtocol::SendPending(const std::string& name, InstanceCode code) {
   Post(serverWindow, MakeWParam(code, position), mainWindow);
 }
 
-void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
-  // Tells the client which name arrived, so that it can send a change again
-  // whose record was overwritten or never stored.
-  if (window == mainWindow) return;
-  env_.PostExtension(ExtensionMessage::kRegisterAck, window, PositionOf(wParam), TextCheck(name));
+// Arms the retry timer for the change due first.
+void InstanceProtocol::ArmForEarliest() {
+  if (awaitingAck_.empty()) {
+    env_.CancelRetryTimer();
+    return;
+  }
+  const uint32_t now = env_.NowMs();
+  int32_t wait = static_cast<int32_t>(awaitingAck_.front().dueMs - now);
+  for (const PendingName& pending : awaitingAck_) {
+    wait = std::min(wait, static_cast<int32_t>(pending.dueMs - now));
+  }
+  env_.ArmRetryTimer(wait > 0 ? static_cast<uint32_t>(wait) : 1);
 }
 
-void InstanceProtocol::OnRegisterAck(uint16_t position, uint32_t check) {
+void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
+  // Tells the client which name arrived and what was done under it, so that
+  // it can send a change again whose record was overwritten or never stored,
+  // and set right what the server did with another name read in its place.
+  if (window == mainWindow) return;
+  env_.PostExtension(ExtensionMessage::kRegisterAck, window,
+                     MakeRegisterAck(CodeOf(wParam), PositionOf(wParam)), TextCheck(name));
+}
+
+void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
   if (!RemoteServerKnown()) return;
+  const uint16_t position = PositionOf(wParam);
+  // What the server did under the name it read; an older server does not
+  // say, and then any acknowledgement of the copy counts.
+  const uint32_t done = CodeOf(wParam);
+  const bool told = done == kRegisterSubscriber || done == kUnregisterSubscriber;
   for (auto it = awaitingAck_.begin(); it != awaitingAck_.end(); ++it) {
     if (TextCheck(it->name) != check) continue;
     // Of an earlier copy, or from an earlier server: the current server's
-    // own answer is still to come.
-    if (std::find(it->positions.begin(), it->positions.end(), position) == it->positions.end()) {
+    // own answer is still to come, and it comes after whatever this one did,
+    // or the change is sent again.
+    if (std::find(it->positions.begin(), it->positions.end(), position) == it->positions.end() ||
+        (told && done != it->code)) {
       return;
     }
     awaitingAck_.erase(it);
-    if (awaitingAck_.empty()) env_.CancelRetryTimer();
+    ArmForEarliest();
+    return;
+  }
+  const SubscriptionRecord* held = nullptr;
+  for (const SubscriptionRecord& record : tables.records) {
+    if (record.inUse == 1 && TextCheck(record.name) == check) held = &record;
+  }
+  if (done == kUnregisterSubscriber) {
+    // The server withdrew a name this instance holds and has no change on
+    // its way for: it read the name from a record of another instance's
+    // that had overwritten one of ours. Registered again like a new change.
+    // A withdrawal of ours answered after the name was subscribed again
+    // finds that registration awaiting above; only the answer of an earlier
+    // server can cost one needless registration here.
+    if (held != nullptr) ForwardName(kRegisterSubscriber, held->name, mainWindow);
     return;
   }
   // A late copy for a name already confirmed.
-  for (const SubscriptionRecord& record : tables.records) {
-    if (record.inUse == 1 && TextCheck(record.name) == check) return;
-  }
+  if (held != nullptr) return;
   // The server read a name this instance never sent, from a record that was
-  // overwritten before it got there, and may hold this window under it (or
-  // it is the late answer to a withdrawal, and undoing it changes nothing).
+  // overwritten before it got there, and may hold this window under it (or,
+  // from an older server, it is the late answer to a withdrawal, and undoing
+  // it changes nothing).
   env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
 }
 

@@ -58,16 +58,22 @@ class InstanceEnv {
   // arming it again replaces the earlier time.
   virtual void ArmRetryTimer(uint32_t delayMs) = 0;
   virtual void CancelRetryTimer() = 0;
+  // Milliseconds since some fixed moment, wrapping at 2^32 (a tick count):
+  // the clock of the retry schedule.
+  virtual uint32_t NowMs() = 0;
   // Fills in what the machine side knows: the process id, the ring's next
   // position, the UDP socket and the receive counters.
   virtual void AddMachineStatus(StatusReport* report) = 0;
 };
 
 // A registration or withdrawal of a name the server has not acknowledged is
-// sent again after 100, 200, 400, ... ms, six times at most: an older server
-// never acknowledges.
+// sent again after 100, 200, 400, ... ms, six times at most, each change on
+// its own schedule, and given up one doubled delay after its last copy: an
+// older server never acknowledges. At most kMaxAwaitingAck changes wait; a
+// new one pushes the oldest out, which is given up too.
 constexpr uint32_t kFirstRegisterRetryMs = 100;
 constexpr int kRegisterRetries = 6;
+constexpr size_t kMaxAwaitingAck = 50;  // the names one table holds
 
 class InstanceProtocol : private SubscriptionLink {
  public:
@@ -140,8 +146,11 @@ class InstanceProtocol : private SubscriptionLink {
   // one from an earlier server, or for an earlier copy, may still be queued.
   struct PendingName {
     std::string name;
-    InstanceCode code;                // kRegisterSubscriber or kUnregisterSubscriber
-    std::vector<uint16_t> positions;  // where this round's copies were stored
+    InstanceCode code;                         // kRegisterSubscriber or kUnregisterSubscriber
+    std::vector<uint16_t> positions;           // where this round's copies were stored
+    uint32_t dueMs = 0;                        // NowMs() of the next copy, or of giving up
+    uint32_t delayMs = kFirstRegisterRetryMs;  // the wait that led to dueMs
+    int retriesLeft = kRegisterRetries;
   };
   static constexpr size_t kPositionsKept = 8;
 
@@ -152,9 +161,10 @@ class InstanceProtocol : private SubscriptionLink {
   PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
   void ForwardName(InstanceCode code, const std::string& name, uint32_t window) override;
 
-  void SendPending(const std::string& name, InstanceCode code);
+  void SendPending(const std::string& name, InstanceCode code, bool fresh = false);
+  void ArmForEarliest();
   void Acknowledge(uint32_t wParam, uint32_t window, const std::string& name);
-  void OnRegisterAck(uint16_t position, uint32_t check);
+  void OnRegisterAck(uint32_t wParam, uint32_t check);
   void OnRegisterUndo(uint32_t check, uint32_t window);
   void AnswerStatus(uint32_t window);
   void StopAwaitingAll();
@@ -180,10 +190,8 @@ class InstanceProtocol : private SubscriptionLink {
   // registered there.
   std::vector<HeldPost> heldPosts_;
   // Changes of this instance's names sent to a remote server that the
-  // server has not acknowledged yet, and the retry schedule.
+  // server has not acknowledged yet, oldest first, each with its schedule.
   std::vector<PendingName> awaitingAck_;
-  uint32_t retryDelayMs_ = kFirstRegisterRetryMs;
-  int retriesLeft_ = 0;
 };
 
 }  // namespace zanvor

@@ -11,10 +11,15 @@
 
 namespace zanvor {
 
-// Texts this instance was handed and could not read: the ring had wrapped
-// over them (the check did not match) before the instance got there.
 struct InstanceCounters {
+  // Texts this instance was handed and could not read: the ring had wrapped
+  // over them (the check did not match) before the instance got there.
   uint32_t textsDropped = 0;
+  // Registrations and withdrawals of this instance's names that the server
+  // never acknowledged: sent again until their retries ran out, or pushed out
+  // of the list of changes awaiting an acknowledgement by newer ones. An
+  // older server acknowledges nothing, so there every change ends here.
+  uint32_t nameChangesGivenUp = 0;
 };
 
 struct StatusReport {

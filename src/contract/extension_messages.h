@@ -10,11 +10,19 @@
 namespace zanvor {
 
 // Server -> client, after each RegisterSubscriber and UnregisterSubscriber
-// from that client's window: wParam the ring position it read the name from,
-// lParam TextCheck of the name it read (and registered or removed, when the
-// name was valid). A client that gets no acknowledgement for the copy it
-// stored at that position, or one whose check is not of the name it sent,
-// sends the change again.
+// from that client's window: lParam TextCheck of the name it read (and
+// registered or removed, when the name was valid); wParam
+// MakeRegisterAck(code, position):
+//   bits 0-15   the ring position it read the name from;
+//   bits 16-31  what it did under that name: kRegisterSubscriber (registered)
+//               or kUnregisterSubscriber (withdrew). Builds before this
+//               field send 0 there, and read only bits 0-15 themselves.
+// A client that gets no acknowledgement for the copy it stored at that
+// position, or one whose check is not of the name it sent, sends the change
+// again. When the server read another name from an overwritten record, the
+// client sets right what that did to it: it registers again a name it holds
+// that the server withdrew, and undoes (below) one it registered that the
+// client does not hold.
 constexpr char kRegisterAckMessageName[] = "VFP_Zanvor_RegisterAck";
 
 // Client -> server: wParam a check acknowledged to this client that belongs
@@ -36,6 +44,11 @@ enum StatusCode : uint32_t {
   kStatusRequest = 0,
   kStatusAnswer = 1,
 };
+
+// `code` is the InstanceCode of the change the server read at `position`.
+constexpr uint32_t MakeRegisterAck(uint32_t code, uint16_t position) {
+  return (code << 16) | position;
+}
 
 constexpr uint32_t MakeStatusAnswer(uint16_t position) {
   return (static_cast<uint32_t>(kStatusAnswer) << 16) | position;

@@ -79,7 +79,8 @@ TEST(StatusViewTest, NoServerAndAServerThatDoesNotReport) {
 }
 
 // What docs/troubleshooting.md promises of every instance: its process,
-// window, role, the server it knows, its names and its dropped texts.
+// window, role, the server it knows, its names, its dropped texts and the
+// name changes it gave up.
 TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
   MachinePicture picture = ServerPicture();
   picture.instancesAsked = true;
@@ -96,6 +97,7 @@ TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
   client.report.serverWindow = 0x1002E;
   client.report.ownNames = 2;
   client.report.instance.textsDropped = 17;
+  client.report.instance.nameChangesGivenUp = 3;
   InstanceStatus lost;
   lost.report.window = 0x30050;
   lost.report.process = 301;
@@ -109,7 +111,7 @@ TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
           "instance          window 0x0001002E, process 212 (vfp9.exe): the server; 1 name, "
           "0 texts dropped",
           "instance          window 0x00020040, process 300: client of 0x0001002E; 2 names, "
-          "17 texts dropped",
+          "17 texts dropped, 3 name changes given up",
           "instance          window 0x00030050, process 301: knows no server; 0 names, 1 text "
           "dropped",
           "instance          1 answer not shown: the ring was written over before it was "
@@ -118,9 +120,10 @@ TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
   const std::string json = StatusJson(picture);
   EXPECT_NE(json.find(", \"instances\": [{\"window\": 65582, \"process\": 212, \"program\": "
                       "\"vfp9.exe\", \"server\": true, \"server_window\": 65582, \"own_names\": "
-                      "1, \"texts_dropped\": 0}, {\"window\": 131136, \"process\": 300, "
-                      "\"program\": \"\", \"server\": false, \"server_window\": 65582, "
-                      "\"own_names\": 2, \"texts_dropped\": 17}, {"),
+                      "1, \"texts_dropped\": 0, \"name_changes_given_up\": 0}, {\"window\": "
+                      "131136, \"process\": 300, \"program\": \"\", \"server\": false, "
+                      "\"server_window\": 65582, \"own_names\": 2, \"texts_dropped\": 17, "
+                      "\"name_changes_given_up\": 3}, {"),
             std::string::npos)
       << json;
   EXPECT_NE(json.find("\"unreadable_answers\": 1}"), std::string::npos) << json;

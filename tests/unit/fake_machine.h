@@ -44,8 +44,9 @@ class FakeInstanceEnv : public InstanceEnv {
   void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
   PostResult PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
                            uint32_t lParam) override;
-  void ArmRetryTimer(uint32_t delayMs) override { retryTimerMs = delayMs; }
+  void ArmRetryTimer(uint32_t delayMs) override;
   void CancelRetryTimer() override { retryTimerMs = 0; }
+  uint32_t NowMs() override;
   void AddMachineStatus(StatusReport* report) override {
     report->process = 1000 + static_cast<uint32_t>(index_);
   }
@@ -53,6 +54,7 @@ class FakeInstanceEnv : public InstanceEnv {
   std::vector<std::string> executed;
   std::vector<std::string> errorBoxes;
   uint32_t retryTimerMs = 0;  // 0 while the retry timer is not armed
+  uint32_t retryDueMs = 0;    // the machine's nowMs when it fires
 
  private:
   FakeMachine& machine_;
@@ -212,8 +214,15 @@ class FakeMachine {
     return PostResult::kPosted;
   }
 
-  // Fires every armed retry timer once.
+  // Lets time pass until the last armed retry timer is due, then fires
+  // every armed one once.
   void FireRetryTimers() {
+    for (Instance& instance : instances) {
+      if (!instance.alive || instance.env->retryTimerMs == 0) continue;
+      if (static_cast<int32_t>(instance.env->retryDueMs - nowMs) > 0) {
+        nowMs = instance.env->retryDueMs;
+      }
+    }
     for (Instance& instance : instances) {
       if (instance.alive && instance.env->retryTimerMs != 0) instance.protocol->OnRetryTimer();
     }
@@ -240,6 +249,7 @@ class FakeMachine {
   std::vector<FakePost> posts;
   int mutexOwner = -1;
   bool storesFail = false;
+  uint32_t nowMs = 0;  // the machine's tick count; tests move it on
   // Instances of a build without the library's own messages: they send none
   // and their hosts ignore them.
   std::set<int> olderBuilds;
@@ -257,6 +267,11 @@ inline void FakeInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
   machine_.Broadcast(index_, wParam, lParam);
 }
 inline bool FakeInstanceEnv::ClaimServerRole() { return machine_.Claim(index_); }
+inline void FakeInstanceEnv::ArmRetryTimer(uint32_t delayMs) {
+  retryTimerMs = delayMs;
+  retryDueMs = machine_.nowMs + delayMs;
+}
+inline uint32_t FakeInstanceEnv::NowMs() { return machine_.nowMs; }
 inline PostResult FakeInstanceEnv::PostExtension(ExtensionMessage message, uint32_t window,
                                                  uint32_t wParam, uint32_t lParam) {
   return machine_.PostExtension(index_, message, window, wParam, lParam);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_machine.h"
@@ -158,7 +161,7 @@ TEST_F(InstanceProtocolTest, AClientLeavingWithdrawsItsNames) {
   m_.Pump();
   EXPECT_EQ(m_.CountPosts(kUnregisterSubscriber), 3);
   for (const FakePost& post : m_.posts) {
-    if (CodeOf(post.wParam) == kUnregisterSubscriber) {
+    if (!post.extension && CodeOf(post.wParam) == kUnregisterSubscriber) {
       EXPECT_EQ(post.lParam, m_.Window(1));
     }
   }
@@ -538,6 +541,136 @@ TEST_F(RegistrationAckTest, AStatusRequestIsAnsweredWithTheInstancesFigures) {
   EXPECT_EQ(client.serverWindow, m_.Window(0));
   EXPECT_EQ(client.ownNames, 1u);
   EXPECT_EQ(client.instance.textsDropped, 1u);
+}
+
+// Acknowledgements that say what the server did, and the bookkeeping of
+// the name changes that await them.
+class NameChangeAckTest : public InstanceProtocolTest {
+ protected:
+  static constexpr int kServer = 0;
+  static constexpr int kClient = 1;
+
+  // Stores four-letter fillers until the next store lands at `position`.
+  // REQUIRES: every record in the ring so far holds a four-letter text, so
+  // that all records are the same size.
+  void WrapTo(uint16_t position) {
+    const uint16_t before = static_cast<uint16_t>(position - 7);
+    for (int stores = 0; m_.Store("wwww") != before; ++stores) ASSERT_LT(stores, 100000);
+  }
+  // Reads the name of each registration or withdrawal the client posted
+  // since the last call, while the ring still holds it, and counts the
+  // copies of each change.
+  void Tally() {
+    for (; tallied_ < m_.posts.size(); ++tallied_) {
+      const FakePost& post = m_.posts[tallied_];
+      const uint32_t code = CodeOf(post.wParam);
+      if (post.from != kClient || post.extension ||
+          (code != kRegisterSubscriber && code != kUnregisterSubscriber)) {
+        continue;
+      }
+      ++copies_[{m_.Read(PositionOf(post.wParam)), code}];
+    }
+  }
+  // Moves the clock on by `ms`, firing the client's retry timer whenever it
+  // comes due.
+  void LetTimePass(uint32_t ms) {
+    const uint32_t end = m_.nowMs + ms;
+    FakeInstanceEnv& env = m_.Env(kClient);
+    while (env.retryTimerMs != 0 && static_cast<int32_t>(env.retryDueMs - end) <= 0) {
+      m_.nowMs = env.retryDueMs;
+      m_[kClient].OnRetryTimer();
+      Tally();
+      m_.Pump();
+    }
+    m_.nowMs = end;
+  }
+  int MostCopies() const {
+    int most = 0;
+    for (const auto& change : copies_) most = std::max(most, change.second);
+    return most;
+  }
+
+  std::map<std::pair<std::string, uint32_t>, int> copies_;
+  size_t tallied_ = 0;
+};
+
+TEST_F(NameChangeAckTest, AWithdrawalReadAsAnotherClientsNameIsSetRight) {
+  LoadSettled(3);
+  const int other = 2;
+  SubscribeAll({kClient}, "aaaa");
+  SubscribeAll({kClient}, "bbbb");
+  m_[kClient].Unsubscribe("aaaa");
+  const FakePost withdrawal = m_.posts.back();
+  ASSERT_EQ(CodeOf(withdrawal.wParam), kUnregisterSubscriber);
+  // Before the busy server reads the withdrawal, the ring wraps and the
+  // other client's registration of a name of the same length lands on it.
+  WrapTo(PositionOf(withdrawal.wParam));
+  m_[other].Subscribe("bbbb", kHandler);
+  ASSERT_EQ(PositionOf(m_.posts.back().wParam), PositionOf(withdrawal.wParam));
+  m_.Pump();
+
+  // The server acknowledged a withdrawal of "bbbb", which the client holds:
+  // it registers it again.
+  EXPECT_EQ(m_[kClient].ListSubscriptions(), "bbbb\t\tDO OnEvt WITH <Msg>\n");
+  EXPECT_EQ(Subscribers(kServer, "bbbb"),
+            (std::vector<uint32_t>{m_.Window(other), m_.Window(kClient)}));
+  EXPECT_EQ(m_[kClient].AwaitingAck(), Strings{"aaaa"});  // its own record was lost
+  m_.FireRetryTimers();
+  m_.Pump();
+  EXPECT_EQ(m_[kServer].tables.FindSubscription("aaaa"), -1);
+  EXPECT_TRUE(m_[kClient].AwaitingAck().empty());
+  EXPECT_EQ(m_.Env(kClient).retryTimerMs, 0u);
+  m_[kServer].PostLocal("bbbb:m");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(kClient), Strings{Ran("m")});
+  EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, 0u);
+}
+
+TEST_F(NameChangeAckTest, AgainstAnOlderServerEachChangeHasItsOwnBoundedRetries) {
+  LoadSettled(2);
+  m_.olderBuilds.insert(kServer);
+  // A name subscribed and the one before it withdrawn every two seconds.
+  const int rounds = 40;
+  size_t longest = 0;
+  for (int round = 0; round < rounds; ++round) {
+    m_[kClient].Subscribe("n" + std::to_string(round), kHandler);
+    if (round > 0) m_[kClient].Unsubscribe("n" + std::to_string(round - 1));
+    Tally();
+    m_.Pump();
+    longest = std::max(longest, m_[kClient].AwaitingAck().size());
+    LetTimePass(2000);
+  }
+  LetTimePass(30000);
+  // A name waits from its SUBSCRIBE until its withdrawal's six copies and
+  // one doubled delay have passed, 2 + 12.7 s: never more than eight names.
+  EXPECT_LE(longest, 8u);
+  EXPECT_EQ(MostCopies(), 1 + kRegisterRetries);
+  EXPECT_EQ(copies_.size(), 2u * rounds - 1);
+  EXPECT_TRUE(m_[kClient].AwaitingAck().empty());
+  EXPECT_EQ(m_.Env(kClient).retryTimerMs, 0u);
+  EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, static_cast<uint32_t>(rounds));
+  const std::string last = "n" + std::to_string(rounds - 1);
+  EXPECT_EQ(Subscribers(kServer, last), std::vector<uint32_t>{m_.Window(kClient)});
+  EXPECT_EQ(m_[kServer].tables.FindSubscription("n0"), -1);
+}
+
+TEST_F(NameChangeAckTest, ABurstOfChangesKeepsOnlyTheNewestAwaiting) {
+  LoadSettled(2);
+  m_.olderBuilds.insert(kServer);
+  for (int i = 0; i < 120; ++i) {
+    const std::string name = "b" + std::to_string(i);
+    m_[kClient].Subscribe(name, kHandler);
+    m_[kClient].Unsubscribe(name);
+  }
+  const Strings awaiting = m_[kClient].AwaitingAck();
+  ASSERT_EQ(awaiting.size(), kMaxAwaitingAck);
+  EXPECT_EQ(awaiting.front(), "b70");
+  EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, 70u);
+  Tally();
+  m_.Pump();
+  LetTimePass(30000);
+  EXPECT_EQ(MostCopies(), 1 + kRegisterRetries);
+  EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, 120u);
 }
 
 }  // namespace

@@ -62,8 +62,14 @@ std::string InstanceLine(const InstanceStatus& instance) {
   } else {
     text += ": client of " + WindowText(r.serverWindow);
   }
-  return Labelled("instance", text + "; " + Plural(r.ownNames, "name", "names") + ", " +
-                                  Plural(r.instance.textsDropped, "text", "texts") + " dropped");
+  text += "; " + Plural(r.ownNames, "name", "names") + ", " +
+          Plural(r.instance.textsDropped, "text", "texts") + " dropped";
+  // Shown only when there are any: with a server of this build they are rare.
+  if (r.instance.nameChangesGivenUp != 0) {
+    text +=
+        ", " + Plural(r.instance.nameChangesGivenUp, "name change", "name changes") + " given up";
+  }
+  return Labelled("instance", text);
 }
 
 std::string InstanceJson(const InstanceStatus& instance) {
@@ -76,6 +82,7 @@ std::string InstanceJson(const InstanceStatus& instance) {
       .AddNumber("server_window", r.serverWindow)
       .AddNumber("own_names", r.ownNames)
       .AddNumber("texts_dropped", r.instance.textsDropped)
+      .AddNumber("name_changes_given_up", r.instance.nameChangesGivenUp)
       .Text();
 }
 
