@@ -17,7 +17,10 @@
 namespace zanvor {
 
 // ZANVOR_INIT: opens the machine's named objects, subclasses the host's main
-// window with `windowProc` and joins the machine's instances. Raises nothing.
+// window with `windowProc` and joins the machine's instances. Raises nothing:
+// when the host has no main window or a named object cannot be opened, the
+// instance does not join (InstanceProtocol::Joined) and holds what it opened
+// until ZANVOR_EXIT.
 void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
                  WNDPROC windowProc);
 
