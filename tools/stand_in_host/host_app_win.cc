@@ -97,7 +97,7 @@ void HostApp::Unload() {
   // Once the module is gone, a window procedure of the library's left on
   // the main window would run freed code at the next message. A destroyed
   // window runs nothing any more.
-  const HWND hwnd = window_->hwnd();
+  const HWND hwnd = MainWindowHandle();  // null without a window: IsWindow says no
   if (IsWindow(hwnd) && reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) !=
                             MainWindow::HostProcedure()) {
     ReportError(HostError::Text("The library left its window procedure on the main window."));
@@ -156,7 +156,9 @@ std::string HostApp::ResourceText() {
          " user=" + std::to_string(GetGuiResources(self, GR_USEROBJECTS));
 }
 
-bool HostApp::DestroyMainWindow() { return DestroyWindow(window_->hwnd()) != FALSE; }
+bool HostApp::DestroyMainWindow() {
+  return window_ != nullptr && DestroyWindow(window_->hwnd()) != FALSE;
+}
 
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
