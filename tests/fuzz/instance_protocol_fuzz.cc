@@ -28,7 +28,8 @@
 //   6  host arg takes (byte % 8) + 1 messages from its queue
 //   7  host arg's process is killed          8  host arg unloads
 //   9  host arg loads again                  10 host arg's window is destroyed
-//   11 the registration timers fire (the first kMaxTimerFires times only)
+//   11 the settle timers fire, and the registration timers (the first
+//      kMaxTimerFires times only)
 //   12 another writer stores (arg + 1) * 12 texts of 200 bytes in the ring
 //   13 stores start or stop failing (the buffer mutex held elsewhere)
 //   14 the server receives a network text under name byte, padded as for 3
@@ -129,6 +130,8 @@ class World {
     if (kind == 0) return Load();
     if (kind == 4) return m_.Pump();
     if (kind == 11) {
+      // A new server's settle may end while messages are still on their way.
+      m_.FireSettleTimers();
       if (timerFires_++ < kMaxTimerFires) m_.FireRetryTimers();
       return;
     }
