@@ -15,7 +15,7 @@ LibraryProcess* current = nullptr;
 LibraryProcess::LibraryProcess()
     : mailslotServer(state, receiveSink, receiving, &ReceiveTimerProc),
       udpReceiver(receiveSink, receiving),
-      env(state, receiving, mailslotServer, udpReceiver, &RetryTimerProc),
+      env(state, receiving, mailslotServer, udpReceiver, &RetryTimerProc, &SettleTimerProc),
       protocol(env, CompareNames, IsLeadByte),
       previous_(current) {
   receiveSink.Bind(protocol);
@@ -58,6 +58,15 @@ void CALLBACK RetryTimerProc(HWND, UINT, UINT_PTR, DWORD) {
   if (current == nullptr) return;
   try {
     current->protocol.OnRetryTimer();
+  } catch (...) {
+    // Nothing may unwind into the message loop that dispatched the timer.
+  }
+}
+
+void CALLBACK SettleTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  if (current == nullptr) return;
+  try {
+    current->protocol.OnSettleTimer();
   } catch (...) {
     // Nothing may unwind into the message loop that dispatched the timer.
   }

@@ -16,6 +16,7 @@ void SubscribeCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest i
   const std::string handler = call.ParameterText(2);
   RaiseIfSet(call, CheckSubscribableName(name));
   RaiseIfSet(call, CheckHandler(handler, isLeadByte));
+  if (!protocol.Joined()) call.RaiseError(kNotJoinedText);
   protocol.Subscribe(name, handler);
 }
 
@@ -40,7 +41,9 @@ std::string CheckedPostText(HostCall& call) {
 }
 
 void PostLocalCommand(HostCall& call, InstanceProtocol& protocol) {
-  if (!protocol.PostLocal(CheckedPostText(call))) {
+  const std::string text = CheckedPostText(call);
+  if (!protocol.Joined()) call.RaiseError(kNotJoinedText);
+  if (!protocol.PostLocal(text)) {
     call.RaiseError("Unable to post the message. The message buffer is busy.");
   }
 }

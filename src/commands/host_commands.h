@@ -11,6 +11,11 @@
 
 namespace zanvor {
 
+// SUBSCRIBE and ZANVOR_LOCAL in an instance that has not joined the machine
+// (no main window, or ZANVOR_INIT stopped halfway): nobody could deliver to
+// it or for it. Raised after the argument checks.
+constexpr char kNotJoinedText[] = "Unable to join the other programs on this machine.";
+
 // SUBSCRIBE(name, handler), UNSUBSCRIBE(name), LIST_SUBSCR().
 void SubscribeCommand(HostCall& call, InstanceProtocol& protocol, LeadByteTest isLeadByte);
 void UnsubscribeCommand(HostCall& call, InstanceProtocol& protocol);
@@ -21,7 +26,8 @@ void ListSubscriptionsCommand(HostCall& call, const InstanceProtocol& protocol);
 std::string CheckedPostText(HostCall& call);
 
 // ZANVOR_LOCAL(name, message). A text that could not be stored raises "Unable
-// to post the message. The message buffer is busy.".
+// to post the message. The message buffer is busy.". ZANVOR needs no join:
+// its datagram reaches the machine's server like any other.
 void PostLocalCommand(HostCall& call, InstanceProtocol& protocol);
 
 }  // namespace zanvor

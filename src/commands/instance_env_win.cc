@@ -79,6 +79,17 @@ void WinInstanceEnv::AddMachineStatus(StatusReport* report) {
   report->receive = receiving_.counters;
 }
 
+// A thread timer of its own: the retry timer runs in a client, this one in
+// a new server, and either may be armed while the other is.
+bool WinInstanceEnv::ArmSettleTimer(uint32_t delayMs) {
+  const UINT_PTR id = SetTimer(nullptr, state_.settleTimer.get(), delayMs, settleTimerProc_);
+  if (id == 0) return false;
+  if (id != state_.settleTimer.get()) state_.settleTimer.reset(id);
+  return true;
+}
+
+void WinInstanceEnv::CancelSettleTimer() { state_.settleTimer.reset(); }
+
 void WinInstanceEnv::Broadcast(uint32_t wParam, uint32_t lParam) {
   PostMessageA(HWND_BROADCAST, state_.messageId, wParam, static_cast<LPARAM>(lParam));
 }

@@ -19,12 +19,13 @@ namespace zanvor {
 class WinInstanceEnv final : public InstanceEnv {
  public:
   WinInstanceEnv(ProcessState& state, const ReceiveState& receiving, MailslotServer& server,
-                 UdpReceiver& udp, TIMERPROC retryTimerProc)
+                 UdpReceiver& udp, TIMERPROC retryTimerProc, TIMERPROC settleTimerProc)
       : state_(state),
         receiving_(receiving),
         server_(server),
         udp_(udp),
-        retryTimerProc_(retryTimerProc) {}
+        retryTimerProc_(retryTimerProc),
+        settleTimerProc_(settleTimerProc) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
   std::string ReadName(uint16_t position) override;
@@ -39,6 +40,8 @@ class WinInstanceEnv final : public InstanceEnv {
   void CancelRetryTimer() override;
   uint32_t NowMs() override;
   void AddMachineStatus(StatusReport* report) override;
+  bool ArmSettleTimer(uint32_t delayMs) override;
+  void CancelSettleTimer() override;
 
  private:
   ProcessState& state_;
@@ -46,6 +49,7 @@ class WinInstanceEnv final : public InstanceEnv {
   MailslotServer& server_;
   UdpReceiver& udp_;
   TIMERPROC retryTimerProc_;
+  TIMERPROC settleTimerProc_;
 };
 
 // Hands received texts to the protocol it is bound to; the protocol is made

@@ -13,7 +13,9 @@ InstanceProtocol::InstanceProtocol(InstanceEnv& env, SubscriptionTables::NameCom
     : tables(compare), env_(env), isLeadByte_(isLeadByte) {}
 
 bool InstanceProtocol::OpenMailslotServer() {
-  const bool won = env_.ClaimServerRole();
+  // Nobody could reach an instance that has not joined: as the server it
+  // would hold the machine's role and answer nobody.
+  const bool won = joined_ && env_.ClaimServerRole();
   serverWindow = won ? mainWindow : 0;
   // The server's own names are in its own tables: nothing to wait for.
   if (won) StopAwaitingAll();
@@ -24,6 +26,11 @@ void InstanceProtocol::Join() {
   leaving_ = false;
   heldPosts_.clear();
   queryInFlight_ = false;
+  settling_ = false;
+  joined_ = mainWindow != 0;
+  if (!joined_) return;
+  // No settle here: an instance that has just loaded holds no posts, and the
+  // others hold none for a server they have not heard of.
   if (OpenMailslotServer()) {
     env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
   } else {
@@ -33,6 +40,13 @@ void InstanceProtocol::Join() {
 
 void InstanceProtocol::Leave() {
   leaving_ = true;
+  joined_ = false;
+  // What a settling server holds goes to the subscribers registered so far
+  // rather than nowhere: the next server's table starts empty.
+  const bool settled = settling_ && IsServer();
+  settling_ = false;
+  env_.CancelSettleTimer();
+  if (settled) FanOutHeldPosts();
   heldPosts_.clear();
   StopAwaitingAll();
   if (IsServer()) {
@@ -44,6 +58,9 @@ void InstanceProtocol::Leave() {
 }
 
 void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
+  // Only a window the library subclassed gets these; one that reaches an
+  // instance outside Join and Leave was meant for somebody else.
+  if (!joined_) return;
   switch (CodeOf(wParam)) {
     case kServerAnnounce:
       if (!IsServer()) LearnServer(lParam);
@@ -71,7 +88,8 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       break;
     case kServerLeaving:
       if (OpenMailslotServer()) {
-        ReleaseHeldPosts();
+        // The others ask for the winner and register with it on its reply.
+        StartSettle();
       } else {
         // Asked even when a question of ours is on its way: that one may
         // reach the winner before its claim and go unanswered.
@@ -187,6 +205,7 @@ void InstanceProtocol::Unsubscribe(const std::string& name) {
 std::string InstanceProtocol::ListSubscriptions() const { return tables.ListFor(mainWindow); }
 
 bool InstanceProtocol::PostLocal(const std::string& text) {
+  if (!joined_) return false;
   const uint16_t position = env_.StoreText(text);
   if (position == 0) return false;
   const uint32_t wParam = MakeWParam(kPostLocalText, position);
@@ -401,11 +420,13 @@ void InstanceProtocol::ReplaceGoneServer(uint32_t wParam, uint32_t lParam) {
 // A won claim is announced rather than kept quiet: the others may still
 // point at a dead window, or know no server either.
 void InstanceProtocol::SeekServer() {
-  if (leaving_ || serverWindow != 0) return;
+  if (!joined_ || leaving_ || serverWindow != 0) return;
   if (OpenMailslotServer()) {
     queryInFlight_ = false;
     env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
-    ReleaseHeldPosts();
+    // The post that found the old server dead is for every subscriber of
+    // the machine, and they register with this one on the announcement.
+    StartSettle();
     return;
   }
   AskForServer();
@@ -421,7 +442,9 @@ void InstanceProtocol::LearnServer(uint32_t window) {
   // An announcement or reply naming this very window comes from an earlier
   // load in this host, queued before it unloaded: the role it names may
   // have gone to another instance since. It is only ever taken by a claim.
-  if (window == mainWindow) return;
+  // Window 0 comes from no instance of ours (a broken or hostile program):
+  // every post to it would succeed and be lost.
+  if (window == 0 || window == mainWindow) return;
   serverWindow = window;
   queryInFlight_ = false;
   // A new round: acknowledgements of what was sent before no longer count,
@@ -441,7 +464,34 @@ void InstanceProtocol::LearnServer(uint32_t window) {
   ReleaseHeldPosts();
 }
 
+// Held posts wait for the server's settle timer; when none could be set
+// they go out at once, as before there was a settle.
+void InstanceProtocol::StartSettle() {
+  settling_ = env_.ArmSettleTimer(kServerSettleMs);
+  if (!settling_) ReleaseHeldPosts();
+}
+
+void InstanceProtocol::OnSettleTimer() {
+  env_.CancelSettleTimer();
+  if (!settling_) return;
+  settling_ = false;
+  if (IsServer()) {
+    FanOutHeldPosts();
+  } else {
+    ReleaseHeldPosts();
+  }
+}
+
+// Straight from here rather than through this window's queue: a post that
+// arrived after the settle is queued there and must not overtake them.
+void InstanceProtocol::FanOutHeldPosts() {
+  std::vector<HeldPost> held;
+  held.swap(heldPosts_);
+  for (const HeldPost& post : held) OnPostLocalText(post.wParam, post.lParam);
+}
+
 void InstanceProtocol::ReleaseHeldPosts() {
+  if (settling_ && IsServer()) return;  // the settle timer sends them
   std::vector<HeldPost> held;
   held.swap(heldPosts_);
   for (const HeldPost& post : held) {
@@ -482,6 +532,10 @@ void InstanceProtocol::OnDeliverText(uint32_t wParam, uint32_t lParam) {
 }
 
 void InstanceProtocol::OnPostLocalText(uint32_t wParam, uint32_t lParam) {
+  if (settling_ && IsServer()) {
+    heldPosts_.push_back({wParam, lParam});
+    return;
+  }
   std::string text;
   if (!ReadCheckedText(wParam, lParam, &text)) return;
   std::string name;

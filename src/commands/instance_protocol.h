@@ -64,6 +64,11 @@ class InstanceEnv {
   // Fills in what the machine side knows: the process id, the ring's next
   // position, the UDP socket and the receive counters.
   virtual void AddMachineStatus(StatusReport* report) = 0;
+  // The new server's settle timer: fires OnSettleTimer once, delayMs from
+  // now; arming it again replaces the earlier time. False when no timer
+  // could be set (nothing will fire).
+  virtual bool ArmSettleTimer(uint32_t delayMs) = 0;
+  virtual void CancelSettleTimer() = 0;
 };
 
 // A registration or withdrawal of a name the server has not acknowledged is
@@ -74,6 +79,12 @@ class InstanceEnv {
 constexpr uint32_t kFirstRegisterRetryMs = 100;
 constexpr int kRegisterRetries = 6;
 constexpr size_t kMaxAwaitingAck = 50;  // the names one table holds
+
+// An instance that takes over from a server that died or left holds the
+// local posts it has (its own, and those the others send it meanwhile) for
+// this long, so that the other instances, told by its announcement or its
+// reply, have registered their names with it before those posts go out.
+constexpr uint32_t kServerSettleMs = 250;
 
 class InstanceProtocol : private SubscriptionLink {
  public:
@@ -89,11 +100,18 @@ class InstanceProtocol : private SubscriptionLink {
 
   bool IsServer() const { return IsServerInstance(mainWindow, serverWindow); }
   bool RemoteServerKnown() const { return zanvor::RemoteServerKnown(mainWindow, serverWindow); }
+  // Between Join and Leave. An instance that has not joined (no main window,
+  // or ZANVOR_INIT stopped halfway) is reached by nobody: it never claims the
+  // server role, never announces itself, never holds a post and takes no
+  // InstanceMessage; SUBSCRIBE and ZANVOR_LOCAL refuse to run in it.
+  bool Joined() const { return joined_; }
 
-  // Claims the server role; serverWindow becomes mainWindow or 0.
+  // Claims the server role; serverWindow becomes mainWindow or 0. Always
+  // lost in an instance that has not joined.
   bool OpenMailslotServer();
-  // The end of ZANVOR_INIT: claims, then broadcasts ServerAnnounce (won) or
-  // ServerQuery (lost).
+  // The end of ZANVOR_INIT, once the window is subclassed: claims, then
+  // broadcasts ServerAnnounce (won) or ServerQuery (lost). REQUIRES:
+  // mainWindow set (without it the instance stays unjoined).
   void Join();
   // Step 6 of ZANVOR_EXIT: the server clears serverWindow and broadcasts
   // ServerLeaving; a client withdraws its names. From here on a failed post
@@ -106,6 +124,8 @@ class InstanceProtocol : private SubscriptionLink {
   void OnExtensionMessage(ExtensionMessage message, uint32_t wParam, uint32_t lParam);
   // The registration retry timer fired.
   void OnRetryTimer();
+  // The settle timer fired: the posts held since the role was taken go out.
+  void OnSettleTimer();
 
   // Texts handed to this instance that it could not read any more.
   InstanceCounters counters;
@@ -127,8 +147,9 @@ class InstanceProtocol : private SubscriptionLink {
   // ZANVOR_LOCAL after its checks: stores the name:message text and hands it
   // to the server instance; while none is known the post is held, and sent
   // once one is. False when the text could not be stored (the
-  // buffer mutex stayed held, or no view could be mapped); nothing is posted
-  // then, and the command tells the program so that it can retry.
+  // buffer mutex stayed held, or no view could be mapped), or the instance
+  // has not joined; nothing is posted or held then. The command checks
+  // Joined() first and tells the program either way.
   bool PostLocal(const std::string& text);
   // A network text from the receive timer: stored once and posted to every
   // subscriber window of the name.
@@ -173,7 +194,9 @@ class InstanceProtocol : private SubscriptionLink {
   void SeekServer();
   void AskForServer();
   void LearnServer(uint32_t window);
+  void StartSettle();
   void ReleaseHeldPosts();
+  void FanOutHeldPosts();
   bool ReadCheckedText(uint32_t wParam, uint32_t check, std::string* text);
   void FanOut(int slot, uint16_t position, uint32_t check);
   void OnDeliverText(uint32_t wParam, uint32_t lParam);
@@ -185,10 +208,15 @@ class InstanceProtocol : private SubscriptionLink {
   // A ServerQuery of ours is on its way: set when it is broadcast, cleared
   // when its own copy reaches this window or a server becomes known.
   bool queryInFlight_ = false;
+  bool joined_ = false;
   // Text posts made while no server was known, or to a server that had
   // gone, kept until a server is known and this instance's names are
-  // registered there.
+  // registered there; in a server that is settling, also the posts the
+  // others sent it meanwhile, in the order they arrived.
   std::vector<HeldPost> heldPosts_;
+  // This instance has just taken the server role over and its settle timer
+  // runs: local posts wait until the others have registered.
+  bool settling_ = false;
   // Changes of this instance's names sent to a remote server that the
   // server has not acknowledged yet, oldest first, each with its schedule.
   std::vector<PendingName> awaitingAck_;

@@ -17,8 +17,10 @@
 namespace zanvor {
 
 // ZANVOR_INIT: opens the machine's named objects, subclasses the host's main
-// window with `windowProc` and joins the machine's instances. An instance
-// that cannot subclass the window stays isolated. Raises nothing.
+// window with `windowProc` and joins the machine's instances. Raises nothing:
+// when the host has no main window, a named object cannot be opened or the
+// window cannot be subclassed, the instance does not join
+// (InstanceProtocol::Joined) and holds what it opened until ZANVOR_EXIT.
 void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protocol,
                  SubclassHandler windowProc);
 

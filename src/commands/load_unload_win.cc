@@ -31,8 +31,10 @@ void JoinMachine(ProcessState& state, UdpReceiver& udp, InstanceProtocol& protoc
                                                  kSectionSize, kSectionName));
   }
   if (!state.bufferSection) return;
-  // Without a window there is nothing to subclass and nobody could reach
-  // this instance: it stays isolated, working on its own tables.
+  // Without a window (a COM server, a service) there is nothing to subclass
+  // and nobody could reach this instance. It stays out: it never takes the
+  // role, SUBSCRIBE and ZANVOR_LOCAL raise, and ZANVOR still sends. So does
+  // an instance that stopped at any step above.
   if (mainWindow == nullptr || !IsWindow(mainWindow)) return;
   // Every entry of the subclass may be held by pass-throughs that earlier
   // loads left under a program's event bindings: then, too, nobody could

@@ -22,6 +22,9 @@ struct ProcessState {
   UniqueFile mailslotHandle;     // server side of the machine's mailslot
   UniqueThreadTimer timerId;     // the 200 ms receive timer
   UniqueThreadTimer retryTimer;  // resends unacknowledged registrations
+
+  // Ends the settle of an instance that has just taken the server role over.
+  UniqueThreadTimer settleTimer;
   UINT messageId = 0;
   // The library's own messages (extension_messages.h), by ExtensionMessage.
   UINT ackMessageId = 0;

@@ -62,6 +62,8 @@ TEST(CommandLineTest, WithoutAVerbTheArgumentsAreRuns) {
   EXPECT_TRUE(Parse({"--network", "off", "-"}).run.networkGiven);
   EXPECT_EQ(Parse({}).verb, Verb::kRun);  // a script from standard input
   EXPECT_EQ(Parse({"run", "--table", "zanvor.fll"}).run.table, "zanvor.fll");
+  EXPECT_TRUE(Parse({"run", "--no-window", "-"}).run.noWindow);
+  EXPECT_FALSE(Parse({"-"}).run.noWindow);
   // The host's answer to an option it does not know, kept word for word.
   EXPECT_EQ(UsageError({"--bogus"}), "unknown option --bogus (see zanvor run --help)");
   // A bare word is a mistyped command, not a script.

@@ -31,7 +31,8 @@
 //   6  host arg takes (byte % 8) + 1 messages from its queue
 //   7  host arg's process is killed          8  host arg unloads
 //   9  host arg loads again                  10 host arg's window is destroyed
-//   11 the registration timers fire (the first kMaxTimerFires times only)
+//   11 the settle timers fire, and the registration timers (the first
+//      kMaxTimerFires times only)
 //   12 arg 0..7: another writer stores (arg + 1) * 12 texts of 200 bytes in
 //      the ring; arg 8..15: another writer's record of the same size lands
 //      on the record of one of the last four name changes posted (byte % 4
@@ -135,6 +136,8 @@ class World {
     if (kind == 0) return Load();
     if (kind == 4) return m_.Pump();
     if (kind == 11) {
+      // A new server's settle may end while messages are still on their way.
+      m_.FireSettleTimers();
       if (timerFires_++ < kMaxTimerFires) m_.FireRetryTimers();
       return;
     }

@@ -50,11 +50,18 @@ class FakeInstanceEnv : public InstanceEnv {
   void AddMachineStatus(StatusReport* report) override {
     report->process = 1000 + static_cast<uint32_t>(index_);
   }
+  bool ArmSettleTimer(uint32_t delayMs) override {
+    settleTimerMs = delayMs;
+    return settleTimerWorks;
+  }
+  void CancelSettleTimer() override { settleTimerMs = 0; }
 
   std::vector<std::string> executed;
   std::vector<std::string> errorBoxes;
-  uint32_t retryTimerMs = 0;  // 0 while the retry timer is not armed
-  uint32_t retryDueMs = 0;    // the machine's nowMs when it fires
+  uint32_t retryTimerMs = 0;   // 0 while the retry timer is not armed
+  uint32_t retryDueMs = 0;     // the machine's nowMs when it fires
+  uint32_t settleTimerMs = 0;  // 0 while the settle timer is not armed
+  bool settleTimerWorks = true;
 
  private:
   FakeMachine& machine_;
@@ -86,6 +93,22 @@ class FakeMachine {
     instance.subclassed = true;
     queues[instance.window];
     instance.protocol->Join();
+    return index;
+  }
+
+  // ZANVOR_INIT in a host that has no main window (a COM server: window 0)
+  // or whose window it never subclassed (a named object could not be
+  // opened): Join is never called. Returns its index.
+  int LoadUnjoined(bool withWindow) {
+    const int index = static_cast<int>(instances.size());
+    instances.emplace_back();
+    Instance& instance = instances.back();
+    instance.window = withWindow ? 0x10000 + 0x10 * static_cast<uint32_t>(index + 1) : 0;
+    instance.env = std::make_unique<FakeInstanceEnv>(*this, index);
+    instance.protocol = std::make_unique<InstanceProtocol>(*instance.env);
+    instance.protocol->mainWindow = instance.window;
+    instance.protocol->tables.ResetSubscribers();
+    if (withWindow) queues[instance.window];
     return index;
   }
 
@@ -133,14 +156,35 @@ class FakeMachine {
   }
 
   // Delivers queued messages, one per window in turn, until all queues are
-  // empty. Fails the test on a message storm.
+  // empty; then, as time passes, the settle timers fire, and so on until
+  // nothing is left to do. Fails the test on a message storm.
   void Pump() {
+    for (int round = 0; round < 100; ++round) {
+      PumpQueues();
+      if (!FireSettleTimers()) return;
+    }
+    ZANVOR_FAKE_FAILURE("the settle timers never stopped");
+  }
+
+  // Pump without the settle timers: only a few milliseconds pass.
+  void PumpQueues() {
     for (int round = 0; round < 10000; ++round) {
       bool delivered = false;
       for (size_t i = 0; i < instances.size(); ++i) delivered |= DeliverOne(static_cast<int>(i));
       if (!delivered) return;
     }
     ZANVOR_FAKE_FAILURE("the instances never went quiet");
+  }
+
+  // Fires every armed settle timer once; false when none was armed.
+  bool FireSettleTimers() {
+    bool fired = false;
+    for (Instance& instance : instances) {
+      if (!instance.alive || instance.env->settleTimerMs == 0) continue;
+      fired = true;
+      instance.protocol->OnSettleTimer();
+    }
+    return fired;
   }
 
   // Delivers the messages queued for one instance only (others wait).

@@ -90,5 +90,21 @@ TEST_F(HostCommandsTest, ALocalPostThatWasNotStoredRaisesTheBusyError) {
   EXPECT_EQ(m_.Executed(s_), std::vector<std::string>{"DO x WITH \"kept\""});
 }
 
+// A host without a main window (a COM server): its SUBSCRIBE and
+// ZANVOR_LOCAL say so, after the argument checks, and change nothing.
+TEST_F(HostCommandsTest, AnInstanceThatHasNotJoinedRefusesSubscribeAndLocalPosts) {
+  const int w = m_.LoadUnjoined(false);
+  const auto subscribe = [&](HostCall& c) { SubscribeCommand(c, m_[w], nullptr); };
+  const auto postLocal = [&](HostCall& c) { PostLocalCommand(c, m_[w]); };
+  EXPECT_EQ(ErrorOf({"x", "DO x WITH <Msg>"}, subscribe), kNotJoinedText);
+  EXPECT_EQ(ErrorOf({"x", "m"}, postLocal), kNotJoinedText);
+  EXPECT_EQ(ErrorOf({"a:b", "m"}, postLocal), kColon);
+  EXPECT_EQ(ErrorOf({"x"}, [&](HostCall& c) { UnsubscribeCommand(c, m_[w]); }), "");
+  EXPECT_EQ(m_[w].ListSubscriptions(), "");
+  m_.Pump();
+  EXPECT_EQ(m_.mutexOwner, s_);
+  for (const FakePost& post : m_.posts) EXPECT_NE(post.from, w);
+}
+
 }  // namespace
 }  // namespace zanvor

@@ -199,26 +199,33 @@ TEST_F(InstanceProtocolTest, AClientThatNeverFoundItsServerWithdrawsNothing) {
 // A server that ended without unloading sent no ServerLeaving. The first
 // instance whose post finds its window gone takes the role and announces it;
 // an instance that loses that race holds its text until it knows the winner.
+// The winner holds every local post until the others have registered with
+// it, so each reaches every subscriber of the machine, in order.
 TEST_F(InstanceProtocolTest, APostToADeadServerIsStillDelivered) {
-  LoadSettled(3);
-  SubscribeAll({1, 2}, "x");
+  LoadSettled(4);
+  SubscribeAll({1, 2, 3}, "x");
   m_.Kill(0);
 
   m_[1].PostLocal("x:1");
   EXPECT_TRUE(m_[1].IsServer());
   m_[2].PostLocal("x:2");
   EXPECT_EQ(m_[2].serverWindow, 0u);  // lost the claim to instance 1
-  m_.Pump();
-  // Instance 1's own text went out before instance 2 had registered again.
-  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2")}));
-  EXPECT_EQ(m_.Executed(2), Strings{Ran("2")});
+  m_.PumpQueues();
   EXPECT_EQ(m_[2].serverWindow, m_.Window(1));
-
-  m_[2].PostLocal("x:3");
+  EXPECT_EQ(m_[3].serverWindow, m_.Window(1));
+  EXPECT_EQ(m_.Env(1).settleTimerMs, kServerSettleMs);
+  for (const int i : {1, 2, 3}) EXPECT_TRUE(m_.Executed(i).empty()) << i;
+  m_[3].PostLocal("x:3");  // while the server settles: after the held ones
   m_.Pump();
-  EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
-  EXPECT_EQ(m_.Executed(2), (Strings{Ran("2"), Ran("3")}));
+  for (const int i : {1, 2, 3}) {
+    EXPECT_EQ(m_.Executed(i), (Strings{Ran("1"), Ran("2"), Ran("3")})) << i;
+  }
+
+  m_[2].PostLocal("x:4");
+  m_.Pump();
+  for (const int i : {1, 2, 3}) EXPECT_EQ(m_.Executed(i).back(), Ran("4")) << i;
   EXPECT_EQ(m_.CountPosts(kPostLocalText, m_.Window(1)), 3);  // nothing made twice
+  EXPECT_EQ(m_.Env(1).settleTimerMs, 0u);
 }
 
 TEST_F(InstanceProtocolTest, ASubscribeToADeadServerAlsoReplacesIt) {
@@ -452,6 +459,105 @@ TEST_F(InstanceProtocolTest, TheServerRefusesRegistrationsItCannotHonour) {
   EXPECT_TRUE(m_.ErrorBoxes(1).empty());
   Send(0, kUnregisterSubscriber, "x", 0);
   EXPECT_EQ(Subscribers(0, "x"), std::vector<uint32_t>{m_.Window(0)});
+}
+
+// Instances that have not joined (a host without a main window, such as a
+// COM server, or a ZANVOR_INIT that stopped halfway), forged server
+// windows, and the settle of an instance that takes the server role over.
+class JoinAndSettleTest : public InstanceProtocolTest {};
+
+TEST_F(JoinAndSettleTest, AnInstanceThatHasNotJoinedNeverClaimsAnnouncesOrHolds) {
+  for (const bool withWindow : {false, true}) {
+    SCOPED_TRACE(withWindow ? "window never subclassed" : "no main window");
+    FakeMachine m;
+    const int w = m.LoadUnjoined(withWindow);
+    EXPECT_FALSE(m[w].Joined());
+    m[w].Subscribe("x", kHandler);  // its command raises first; nothing more happens here
+    m[w].Unsubscribe("y");
+    EXPECT_FALSE(m[w].PostLocal("x:lost"));
+    m.Pump();
+    EXPECT_EQ(m.mutexOwner, -1);
+    EXPECT_TRUE(m.posts.empty());
+
+    // The next instances find the role free and the machine works.
+    const int a = m.Load();
+    const int b = m.Load();
+    m.Pump();
+    EXPECT_TRUE(m[a].IsServer());
+    EXPECT_EQ(m[b].serverWindow, m.Window(a));
+    m[a].Subscribe("x", kHandler);
+    m[b].Subscribe("x", kHandler);
+    m.Pump();
+    m[b].PostLocal("x:1");
+    EXPECT_FALSE(m[w].PostLocal("x:2"));
+    m.Pump();
+    EXPECT_EQ(m.Executed(a), Strings{Ran("1")});
+    EXPECT_EQ(m.Executed(b), Strings{Ran("1")});
+    EXPECT_TRUE(m.Executed(w).empty());
+
+    // A ServerLeaving that reached it anyway makes it claim nothing.
+    m.Unload(a);
+    m[w].OnInstanceMessage(MakeWParam(kServerLeaving), 0);
+    m.Pump();
+    EXPECT_EQ(m.mutexOwner, b);
+    m.Unload(w);
+    m.Pump();
+    EXPECT_EQ(m.PostsToNoWindow(), 0);
+    for (const FakePost& post : m.posts) EXPECT_NE(post.from, w) << CodeOf(post.wParam);
+  }
+}
+
+TEST_F(JoinAndSettleTest, NoInstanceTakesWindowZeroForItsServer) {
+  LoadSettled(2);
+  SubscribeAll({1}, "x");
+  m_.Post(-1, m_.Window(1), MakeWParam(kServerAnnounce), 0);
+  m_.Post(-1, m_.Window(1), MakeWParam(kServerReply), 0);
+  m_.Pump();
+  EXPECT_EQ(m_[1].serverWindow, m_.Window(0));
+  EXPECT_EQ(m_.PostsToNoWindow(), 0);
+  m_[1].PostLocal("x:1");
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
+}
+
+// The winner of ServerLeaving stays silent; the others ask for it and
+// register on its reply, before any post goes out.
+TEST_F(JoinAndSettleTest, AnInstanceThatWinsOnServerLeavingHoldsPostsUntilTheOthersRegistered) {
+  LoadSettled(3);
+  SubscribeAll({1, 2}, "x");
+  m_.Unload(0);
+  m_.PumpOnly(2);
+  ASSERT_TRUE(m_[2].IsServer());
+  m_[2].PostLocal("x:1");
+  m_.Pump();
+  EXPECT_EQ(m_[1].serverWindow, m_.Window(2));
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
+  EXPECT_EQ(m_.Executed(2), Strings{Ran("1")});
+}
+
+TEST_F(JoinAndSettleTest, WithoutASettleTimerTheHeldPostsGoOutAtOnce) {
+  LoadSettled(2);
+  SubscribeAll({1}, "x");
+  m_.Kill(0);
+  m_.Env(1).settleTimerWorks = false;
+  m_[1].PostLocal("x:1");
+  m_.PumpQueues();
+  EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
+}
+
+// The posts a settling server holds were meant for the machine: they go to
+// the subscribers registered so far rather than nowhere.
+TEST_F(JoinAndSettleTest, AServerThatUnloadsWhileItSettlesSendsWhatItHeld) {
+  LoadSettled(3);
+  SubscribeAll({1, 2}, "x");
+  m_.Kill(0);
+  m_[1].PostLocal("x:1");
+  m_.PumpQueues();
+  m_.Unload(1);
+  EXPECT_EQ(m_.Env(1).settleTimerMs, 0u);
+  m_.Pump();
+  EXPECT_EQ(m_.Executed(2), Strings{Ran("1")});
+  EXPECT_TRUE(m_[2].IsServer());
 }
 
 // The registration acknowledgement, an extension older builds ignore.

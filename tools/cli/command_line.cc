@@ -53,6 +53,7 @@ constexpr char kRunUsage[] =
     "Options:\n"
     "  --library FILE     load the link library FILE first (SET LIBRARY TO FILE)\n"
     "  --table FILE       print the function table of link library FILE and exit\n"
+    "  --no-window        run without a main window, as a COM server does\n"
     "  --network MODE     emulate a network for domain-wide mailslots:\n"
     "                     off (default), local, remote-off or relay:PORT (also taken from\n"
     "                     the environment variable ZANVOR_NETWORK)\n"
@@ -310,6 +311,10 @@ class VerbParser {
     std::string value;
     if (verb_ == Verb::kRun) {
       if (arg == "--table") return Value(arg, &run.table);
+      if (arg == "--no-window") {
+        run.noWindow = true;
+        return true;
+      }
       if (arg == "--library") return Value(arg, &run.library);
       if (arg == "--network") {
         run.networkGiven = true;

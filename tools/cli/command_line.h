@@ -36,6 +36,9 @@ struct RunOptions {
   std::string network;  // --network MODE
   bool networkGiven = false;
   std::string script;  // "" or "-": standard input
+  // --no-window: the host has no main window, as a COM server or a service
+  // has none: asked for it, the host answers 0.
+  bool noWindow = false;
 };
 
 // The options of post, listen, status and doctor; each verb reads its own.

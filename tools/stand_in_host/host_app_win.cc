@@ -114,7 +114,7 @@ void HostApp::Unload() {
   // put it back when it unbinds) if it keeps its module loaded for it, so
   // the fault is a procedure of the library's on top once the module is
   // gone. A destroyed window runs nothing any more.
-  const HWND hwnd = window_->hwnd();
+  const HWND hwnd = MainWindowHandle();  // null without a window: IsWindow says no
   const void* top = IsWindow(hwnd)
                         ? reinterpret_cast<const void*>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC))
                         : nullptr;
@@ -177,7 +177,9 @@ std::string HostApp::ResourceText() {
          " user=" + std::to_string(GetGuiResources(self, GR_USEROBJECTS));
 }
 
-bool HostApp::DestroyMainWindow() { return DestroyWindow(window_->hwnd()) != FALSE; }
+bool HostApp::DestroyMainWindow() {
+  return window_ != nullptr && DestroyWindow(window_->hwnd()) != FALSE;
+}
 
 bool HostApp::BindEvent(double message, HostError* error) {
   if (!(message >= 0 && message <= 0xFFFF)) {
@@ -185,7 +187,7 @@ bool HostApp::BindEvent(double message, HostError* error) {
     return false;
   }
   std::string text;
-  if (binding_.Bind(window_->hwnd(), static_cast<UINT>(message), &text)) return true;
+  if (binding_.Bind(MainWindowHandle(), static_cast<UINT>(message), &text)) return true;
   *error = HostError::Text(text);
   return false;
 }
@@ -198,7 +200,7 @@ bool HostApp::UnbindEvents(HostError* error) {
 }
 
 double HostApp::SendToMainWindow(double message, double wParam, double lParam) {
-  return static_cast<double>(SendMessageA(window_->hwnd(), static_cast<UINT>(message),
+  return static_cast<double>(SendMessageA(MainWindowHandle(), static_cast<UINT>(message),
                                           static_cast<WPARAM>(wParam),
                                           static_cast<LPARAM>(lParam)));
 }

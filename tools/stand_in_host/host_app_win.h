@@ -28,7 +28,9 @@ std::string FunctionLine(const FunctionInfo& function);
 
 class HostApp final : public ScriptHost, public HostServices {
  public:
-  // REQUIRES: window is created; network outlives the app.
+  // REQUIRES: network outlives the app. A null window is a host without a
+  // main window (a COM server): the library is told window 0, and the
+  // messages of the thread are pumped all the same.
   HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network);
   ~HostApp() override;
   HostApp(const HostApp&) = delete;
@@ -61,7 +63,7 @@ class HostApp final : public ScriptHost, public HostServices {
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;
-  HWND MainWindowHandle() override { return window_->hwnd(); }
+  HWND MainWindowHandle() override { return window_ == nullptr ? nullptr : window_->hwnd(); }
 
  private:
   void Unload();

@@ -55,8 +55,9 @@ int RunStandInHost(const RunOptions& runOptions) {
     WriteStderr("zanvor: " + error);
     return kExitFailure;
   }
-  std::unique_ptr<MainWindow> window = MainWindow::Create(&error);
-  if (window == nullptr) {
+  std::unique_ptr<MainWindow> window;
+  if (!options.noWindow) window = MainWindow::Create(&error);
+  if (window == nullptr && !options.noWindow) {
     WriteStderr("zanvor: " + error);
     return kExitFailure;
   }
