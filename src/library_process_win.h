@@ -58,11 +58,13 @@ class LibraryProcess {
 };
 
 // The window procedure installed on the host's main window, the receive
-// timer's and the registration retry timer's procedures; all forward to the current LibraryProcess
+// timer's, the registration retry timer's and the UDP resume timer's
+// procedures; all forward to the current LibraryProcess
 // and let nothing unwind into Windows.
 LRESULT CALLBACK InstanceWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 void CALLBACK RetryTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
+void CALLBACK UdpResumeTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 
 }  // namespace zanvor
 

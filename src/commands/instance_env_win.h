@@ -45,6 +45,7 @@ class WinInstanceEnv final : public InstanceEnv {
   MailslotServer& server_;
   UdpReceiver& udp_;
   TIMERPROC retryTimerProc_;
+  uint32_t postsRefused_ = 0;  // see InstanceCounters
 };
 
 // Hands received texts to the protocol it is bound to; the protocol is made

@@ -20,6 +20,7 @@ const Field kFields[] = {
     {"server_window", &StatusReport::serverWindow, nullptr, nullptr},
     {"own_names", &StatusReport::ownNames, nullptr, nullptr},
     {"texts_dropped", nullptr, &InstanceCounters::textsDropped, nullptr},
+    {"posts_refused", nullptr, &InstanceCounters::postsRefused, nullptr},
     {"table_names", &StatusReport::tableNames, nullptr, nullptr},
     {"table_entries", &StatusReport::tableEntries, nullptr, nullptr},
     {"ring_next", &StatusReport::ringNext, nullptr, nullptr},

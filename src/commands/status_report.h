@@ -11,10 +11,13 @@
 
 namespace zanvor {
 
-// Texts this instance was handed and could not read: the ring had wrapped
-// over them (the check did not match) before the instance got there.
 struct InstanceCounters {
+  // Texts this instance was handed and could not read: the ring had wrapped
+  // over them (the check did not match) before the instance got there.
   uint32_t textsDropped = 0;
+  // Messages to another instance that its full message queue refused
+  // (PostMessage failed on a live window): each one lost.
+  uint32_t postsRefused = 0;
 };
 
 struct StatusReport {
