@@ -245,6 +245,28 @@ class UdpReceiveTest : public ReceiveTest {
                      sizeof to),
               static_cast<int>(datagram.size()));
   }
+  // Takes every notification waiting for the window out of the queue.
+  int TakeNotifications() {
+    int taken = 0;
+    MSG msg;
+    while (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) ++taken;
+    return taken;
+  }
+  // Hands every notification and resume timer tick that arrives within
+  // `ms` to the receiver.
+  void PumpNotificationsAndTimers(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    MSG msg;
+    while (static_cast<int32_t>(end - GetTickCount()) > 0) {
+      if (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+        library.udpReceiver.OnNotify(msg.lParam);
+      } else if (PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+      } else {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE | QS_TIMER);
+      }
+    }
+  }
   // Hands every notification that arrives within `ms` to the receiver.
   void PumpNotifications(DWORD ms) {
     const DWORD end = GetTickCount() + ms;
@@ -273,6 +295,64 @@ TEST_F(UdpReceiveTest, DatagramsAreDeliveredOnceAcrossBothPathsAndJunkIsDropped)
   ReceiveTimerProc(nullptr, 0, 0, 0);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:over udp"});
   EXPECT_TRUE(commands.empty());
+}
+
+// A burst waiting on the socket: one notification reads for a few
+// milliseconds with notifications off, and leaves the rest to the resume
+// timer. No notification is left queued behind it, where it would come
+// before the host's own input and timers; every datagram is read in the end.
+TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
+  constexpr int kBurst = 1500;
+  for (int i = 0; i < kBurst; ++i) {
+    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
+    packet[1] = static_cast<uint8_t>(i);
+    packet[2] = static_cast<uint8_t>(i >> 8);
+    Send(packet);
+  }
+  MSG msg;
+  const DWORD end = GetTickCount() + 2000;
+  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+  }
+  TakeNotifications();  // any that came with the first
+  library.udpReceiver.OnNotify(msg.lParam);
+  const uint32_t readAtOnce = library.receiving.counters.udpDatagrams;
+  EXPECT_GT(readAtOnce, 0u);
+  EXPECT_LT(readAtOnce, static_cast<uint32_t>(kBurst)) << "a 4 ms budget, not the whole burst";
+  EXPECT_EQ(TakeNotifications(), 0) << "reading posted notifications behind itself";
+
+  PumpNotificationsAndTimers(3000);
+  // Loopback may drop what its buffer did not hold; the rest is all read.
+  const ReceiveCounters& counters = library.receiving.counters;
+  EXPECT_GT(counters.udpDatagrams, readAtOnce) << "the timer read on";
+  EXPECT_EQ(counters.delivered, counters.udpDatagrams);
+  // The ring wrapped many times over: count the DeliverText posts, unread.
+  int posts = 0;
+  const UINT id = State().messageId;
+  while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) ++posts;
+  EXPECT_EQ(static_cast<uint32_t>(posts), counters.delivered);
+  // The socket emptied, notifications are on again.
+  Send(Packet("news:after the burst", 1));
+  PumpNotifications(1000);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"news:after the burst"});
+}
+
+// ZANVOR_EXIT ends the Winsock sessions of both halves (none may be left to
+// the destructor, which runs under the loader lock), and the next load
+// starts its own.
+TEST_F(UdpReceiveTest, ExitEndsEveryWinsockSessionAndTheNextLoadStartsOneAgain) {
+  const int receiving = WinsockSession::Held();
+  const std::vector<uint8_t> packet = Packet("nobody:x", 9);
+  library.udpSender.Send(packet.data(), static_cast<uint32_t>(packet.size()));
+  EXPECT_EQ(WinsockSession::Held(), receiving + 1);
+  library.Exit();
+  EXPECT_EQ(WinsockSession::Held(), receiving - 1) << "the receiver's or the sender's is left";
+  ASSERT_TRUE(library.udpReceiver.Open());
+  library.udpSender.Send(packet.data(), static_cast<uint32_t>(packet.size()));
+  EXPECT_EQ(WinsockSession::Held(), receiving + 1);
+  library.Exit();
+  EXPECT_EQ(WinsockSession::Held(), receiving - 1);
 }
 
 TEST_F(UdpReceiveTest, TwoReceiversShareThePortAndClosingGivesItBack) {

@@ -158,6 +158,13 @@ std::string HostApp::ResourceText() {
 
 bool HostApp::DestroyMainWindow() { return DestroyWindow(window_->hwnd()) != FALSE; }
 
+bool HostApp::StartPulse(double milliseconds) {
+  if (pulse_ == nullptr) pulse_ = HostPulse::Create();
+  return pulse_ != nullptr && pulse_->Start(static_cast<UINT>(milliseconds));
+}
+
+std::string HostApp::PulseText() { return pulse_ == nullptr ? std::string() : pulse_->Text(); }
+
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
     ReportError(HostError::Text("Commands nested too deeply."));

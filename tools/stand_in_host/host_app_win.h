@@ -15,6 +15,7 @@
 #include "stand_in_host/link_library_win.h"
 #include "stand_in_host/main_window_win.h"
 #include "stand_in_host/network_win.h"
+#include "stand_in_host/pulse_win.h"
 
 namespace zanvor {
 
@@ -53,6 +54,8 @@ class HostApp final : public ScriptHost, public HostServices {
   void Quit() override { quit_ = true; }
   std::string ResourceText() override;
   bool DestroyMainWindow() override;
+  bool StartPulse(double milliseconds) override;
+  std::string PulseText() override;
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;
@@ -68,6 +71,7 @@ class HostApp final : public ScriptHost, public HostServices {
   Interpreter interpreter_;
   bool quit_ = false;
   int commandDepth_ = 0;
+  std::unique_ptr<HostPulse> pulse_;  // made by the first PULSE(ms)
 };
 
 }  // namespace zanvor

@@ -25,7 +25,8 @@
 // `-`, parentheses, variables, the built-ins CHR, LEN, REPLICATE, MESSAGEBOX,
 // QPC (the clock's microseconds, as decimal digits), RESOURCES (the host
 // process's counters, see ScriptHost::ResourceText) and DESTROYWINDOW
-// (destroys the host's main window, the process lives on), and the loaded
+// (destroys the host's main window, the process lives on), PULSE (the
+// host's own timer and posted message, see ScriptHost::StartPulse), and the loaded
 // library's functions, all called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
@@ -87,6 +88,10 @@ class ScriptHost {
   // Destroys the main window while the process and its library stay, as a
   // program does that closes its last form; true when it was destroyed.
   virtual bool DestroyMainWindow() { return false; }
+  // PULSE(ms) starts the host's own timer and self-posted message (0 stops
+  // them), PULSE() reports their counts; see stand_in_host/pulse_win.h.
+  virtual bool StartPulse(double /*milliseconds*/) { return false; }
+  virtual std::string PulseText() { return std::string(); }
 };
 
 // What a program keeps from one line to the next.
