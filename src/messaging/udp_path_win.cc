@@ -204,11 +204,20 @@ void UdpReceiver::DrainThenWait() noexcept {
   Listen();
 }
 
+// Reads in slices of kUdpDrainBudgetUs. Between slices it looks at the
+// thread's queue: while nothing waits there (no input, posted message,
+// expired timer or sent message) the host has nothing to do and the drain
+// goes on; as soon as something does, it gives way. Our own resume timer
+// expiring counts too, so a drain gives way at least every
+// kUdpResumeIntervalMs.
 bool UdpReceiver::Drain() {
   uint8_t buffer[kPacketBufferSize];
-  const uint64_t start = Microseconds();
+  uint64_t sliceStart = Microseconds();
   for (int i = 0; i < kUdpDatagramsPerDrain; ++i) {
-    if (i > 0 && Microseconds() - start >= kUdpDrainBudgetUs) return false;
+    if (i > 0 && Microseconds() - sliceStart >= kUdpDrainBudgetUs) {
+      if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) return false;
+      sliceStart = Microseconds();
+    }
     const int n = recv(socket_.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
     if (n == SOCKET_ERROR) {
       // A datagram larger than the buffer is cut and reported; it is of no

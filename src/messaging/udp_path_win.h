@@ -50,11 +50,12 @@ class UdpSender {
 
 constexpr int kUdpReceiveBufferBytes = 1 << 20;  // a burst of several hundred datagrams
 
-// One drain reads for at most this long (and at most kUdpDatagramsPerDrain
-// datagrams), so that the host's own input, timers and posted messages come
-// between drains however fast datagrams arrive.
+// A drain reads in slices this long and gives way after a slice when the
+// host has anything waiting, so that its own input, timers and posted
+// messages come between slices however fast datagrams arrive. It reads
+// kUdpDatagramsPerDrain datagrams at most.
 constexpr uint32_t kUdpDrainBudgetUs = 4000;
-constexpr int kUdpDatagramsPerDrain = 1000;
+constexpr int kUdpDatagramsPerDrain = 5000;
 // After a drain that left datagrams waiting, the next one comes from a
 // thread timer of this period (Windows' shortest), not from a notification.
 constexpr UINT kUdpResumeIntervalMs = 10;
@@ -67,12 +68,12 @@ constexpr UINT kUdpResumeIntervalMs = 10;
 // Reading: Winsock posts the notification message to the host's main window
 // when datagrams wait. The receiver then switches notifications off (every
 // recv that leaves a datagram behind would post another, and posted messages
-// are taken before the host's input and WM_TIMER), reads for at most
-// kUdpDrainBudgetUs, and either switches them on again (the socket is empty)
-// or leaves the rest to a thread timer that drains again every
-// kUdpResumeIntervalMs until the socket is empty. A timer message comes only
-// when no posted message or input waits, so a flood takes at most a share
-// of the thread and the host keeps its own.
+// are taken before the host's input and WM_TIMER), reads until the host has
+// something waiting (checked every kUdpDrainBudgetUs), and either switches
+// them on again (the socket is empty) or leaves the rest to a thread timer
+// that drains again every kUdpResumeIntervalMs until the socket is empty.
+// A timer message comes only when no posted message or input waits, so a
+// flood takes only the time the host leaves idle, and the host keeps its own.
 class UdpReceiver {
  public:
   // REQUIRES: sink and state outlive the receiver. resumeProc is the resume
