@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/instance_env_win.h"
+#include "commands/status_report.h"
 #include "gtest/gtest.h"
 #include "host/thread_context_win.h"
 #include "library_process_win.h"
@@ -216,6 +217,26 @@ TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
   std::vector<std::string> second = Delivered();
   ASSERT_EQ(second.size(), 50u);
   EXPECT_EQ(second.back(), "news:149");
+}
+
+// A live window whose queue is full refuses a post, and the text is lost:
+// counted in the status. Wine's queues take any number of messages, so a
+// message Windows never posts (one that carries a pointer, refused with
+// ERROR_MESSAGE_SYNC_ONLY) stands in for the full queue.
+TEST_F(ReceiveTest, APostALiveWindowRefusesIsCountedInTheStatus) {
+  const UINT registered = State().messageId;
+  State().messageId = WM_SETTEXT;
+  EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kFailed);
+  State().messageId = registered;
+  EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kPosted);
+  const HWND gone =
+      CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(gone);
+  EXPECT_EQ(library.env.Post(WindowValue(gone), 0x80001, 0), PostResult::kWindowGone);
+  StatusReport report;
+  library.env.AddMachineStatus(&report);
+  EXPECT_EQ(report.instance.postsRefused, 1u) << "only the refused post counts";
+  EXPECT_NE(FormatStatusReport(report).find("\nposts_refused=1\n"), std::string::npos);
 }
 
 // The UDP path on a real socket (loopback): the same duplicate filter as the
