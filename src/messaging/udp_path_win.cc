@@ -207,9 +207,8 @@ void UdpReceiver::DrainThenWait() noexcept {
 // Reads in slices of kUdpDrainBudgetUs. Between slices it looks at the
 // thread's queue: while nothing waits there (no input, posted message,
 // expired timer or sent message) the host has nothing to do and the drain
-// goes on; as soon as something does, it gives way. Our own resume timer
-// expiring counts too, so a drain gives way at least every
-// kUdpResumeIntervalMs.
+// goes on; as soon as something does, it gives way. In a drain of the
+// resume timer, the timer's own next expiry counts too.
 bool UdpReceiver::Drain() {
   uint8_t buffer[kPacketBufferSize];
   uint64_t sliceStart = Microseconds();
