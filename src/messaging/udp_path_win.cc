@@ -182,10 +182,10 @@ void UdpReceiver::OnResumeTimer() noexcept {
 }
 
 void UdpReceiver::DrainThenWait() noexcept {
-  bool emptied = false;
+  DrainEnd end = DrainEnd::kGaveWayToInput;
   draining_ = true;
   try {
-    emptied = Drain();
+    end = Drain();
   } catch (...) {
     // Nothing may unwind into the message loop; the datagrams behind the
     // one that threw wait for the timer.
@@ -194,7 +194,11 @@ void UdpReceiver::DrainThenWait() noexcept {
   // A handler may have ended the role meanwhile (ZANVOR_EXIT pumped by a
   // host command): Close has stopped everything then.
   if (!socket_) return;
-  if (!emptied && resumeProc_ != nullptr) {
+  // When only posted messages wait, the notification that listening brings
+  // at once (datagrams wait) queues behind them, so they all come first.
+  // Input and timers come only when no posted message waits: for them the
+  // queue must empty, with the resume timer at the back.
+  if (end == DrainEnd::kGaveWayToInput && resumeProc_ != nullptr) {
     if (!resumeTimer_) resumeTimer_.reset(SetTimer(nullptr, 0, kUdpResumeIntervalMs, resumeProc_));
     if (resumeTimer_) return;
   }
@@ -205,16 +209,16 @@ void UdpReceiver::DrainThenWait() noexcept {
 }
 
 // Reads in slices of kUdpDrainBudgetUs. Between slices it looks at the
-// thread's queue: while nothing waits there (no input, posted message,
-// expired timer or sent message) the host has nothing to do and the drain
-// goes on; as soon as something does, it gives way. In a drain of the
-// resume timer, the timer's own next expiry counts too.
-bool UdpReceiver::Drain() {
+// thread's queue: while nothing waits there the host has nothing to do and
+// the drain goes on; as soon as something does, it gives way.
+UdpReceiver::DrainEnd UdpReceiver::Drain() {
   uint8_t buffer[kPacketBufferSize];
   uint64_t sliceStart = Microseconds();
   for (int i = 0; i < kUdpDatagramsPerDrain; ++i) {
     if (i > 0 && Microseconds() - sliceStart >= kUdpDrainBudgetUs) {
-      if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) return false;
+      const UINT waiting = HIWORD(GetQueueStatus(QS_ALLINPUT));
+      if ((waiting & ~QS_POSTMESSAGE) != 0) return DrainEnd::kGaveWayToInput;
+      if (waiting != 0) return DrainEnd::kGaveWayToPosted;
       sliceStart = Microseconds();
     }
     const int n = recv(socket_.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
@@ -227,13 +231,13 @@ bool UdpReceiver::Drain() {
         ++state_.counters.bad;
         continue;
       }
-      return true;
+      return DrainEnd::kEmptied;
     }
     ++state_.counters.udpDatagrams;
     ReceiveDatagram(buffer, static_cast<uint32_t>(n), GetTickCount(), sink_, state_);
-    if (!socket_) return true;
+    if (!socket_) return DrainEnd::kEmptied;
   }
-  return false;
+  return DrainEnd::kGaveWayToInput;
 }
 
 }  // namespace zanvor

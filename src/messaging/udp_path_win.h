@@ -68,12 +68,14 @@ constexpr UINT kUdpResumeIntervalMs = 10;
 // Reading: Winsock posts the notification message to the host's main window
 // when datagrams wait. The receiver then switches notifications off (every
 // recv that leaves a datagram behind would post another, and posted messages
-// are taken before the host's input and WM_TIMER), reads until the host has
-// something waiting (checked every kUdpDrainBudgetUs), and either switches
-// them on again (the socket is empty) or leaves the rest to a thread timer
-// that drains again every kUdpResumeIntervalMs until the socket is empty.
-// A timer message comes only when no posted message or input waits, so a
-// flood takes only the time the host leaves idle, and the host keeps its own.
+// are taken before the host's input and WM_TIMER) and reads until the host
+// has something waiting (checked every kUdpDrainBudgetUs). It switches them
+// on again when the socket is empty or only posted messages wait (the
+// notification queues behind those). When input, an expired timer or a sent
+// message waits, it leaves the rest to a thread timer that drains again every
+// kUdpResumeIntervalMs: those are taken only once no posted message waits.
+// A flood takes only the time the host leaves idle, and the host keeps its
+// own.
 class UdpReceiver {
  public:
   // REQUIRES: sink and state outlive the receiver. resumeProc is the resume
@@ -114,8 +116,13 @@ class UdpReceiver {
   // Asks for a notification when datagrams wait (one comes at once if some
   // already do). False when Winsock refused.
   bool Listen();
-  // Reads until the socket is empty (true) or the budget is spent (false).
-  bool Drain();
+  enum class DrainEnd {
+    kEmptied,          // the socket is empty
+    kGaveWayToPosted,  // only posted messages wait
+    kGaveWayToInput,   // input, an expired timer or a sent message waits
+  };
+  // Reads until the socket is empty or the host has something waiting.
+  DrainEnd Drain();
   void DrainThenWait() noexcept;
 
   ReceiveSink& sink_;

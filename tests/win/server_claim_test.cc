@@ -318,10 +318,11 @@ TEST_F(UdpReceiveTest, DatagramsAreDeliveredOnceAcrossBothPathsAndJunkIsDropped)
   EXPECT_TRUE(commands.empty());
 }
 
-// A burst waiting on the socket while the host has a message of its own
-// waiting: one notification reads for a slice with notifications off, and
-// leaves the rest to the resume timer. No notification is left queued behind it, where it would
-// come before the host's own input and timers; every datagram is read in the end.
+// A burst waiting on the socket while a timer of the host's has expired:
+// one notification reads for a slice with notifications off, and leaves the
+// rest to the resume timer, behind the host's. No notification is left
+// queued, where it would come before the host's input and timers; every
+// datagram is read in the end.
 TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   constexpr int kBurst = 1500;
   for (int i = 0; i < kBurst; ++i) {
@@ -337,16 +338,15 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
   }
   TakeNotifications();  // any that came with the first
-  // A message of the host's own waits: the drain gives way to it after a
-  // slice.
-  constexpr UINT kHostsOwn = WM_APP + 7;
-  ASSERT_TRUE(PostMessageA(window, kHostsOwn, 0, 0));
+  constexpr UINT_PTR kHostsTimer = 77;
+  ASSERT_NE(SetTimer(window, kHostsTimer, 1, nullptr), 0u);
+  Sleep(20);
   library.udpReceiver.OnNotify(msg.lParam);
+  KillTimer(window, kHostsTimer);
   const uint32_t readAtOnce = library.receiving.counters.udpDatagrams;
   EXPECT_GT(readAtOnce, 0u);
-  EXPECT_LT(readAtOnce, static_cast<uint32_t>(kBurst)) << "read on past the host's message";
+  EXPECT_LT(readAtOnce, static_cast<uint32_t>(kBurst)) << "read on past the host's timer";
   EXPECT_EQ(TakeNotifications(), 0) << "reading posted notifications behind itself";
-  EXPECT_TRUE(PeekMessageA(&msg, window, kHostsOwn, kHostsOwn, PM_REMOVE));
 
   PumpNotificationsAndTimers(3000);
   // Loopback may drop what its buffer did not hold; the rest is all read.
@@ -362,6 +362,33 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   Send(Packet("news:after the burst", 1));
   PumpNotifications(1000);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:after the burst"});
+}
+
+// Only a message the host posted waits: the drain gives way to it, and the
+// one notification that brings the rest comes behind it.
+TEST_F(UdpReceiveTest, ABurstGivesWayToTheHostsPostedMessageAndResumesBehindIt) {
+  for (int i = 0; i < 1500; ++i) {
+    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
+    packet[1] = static_cast<uint8_t>(i);
+    packet[2] = static_cast<uint8_t>(i >> 8);
+    Send(packet);
+  }
+  MSG msg;
+  const DWORD end = GetTickCount() + 2000;
+  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+  }
+  TakeNotifications();
+  constexpr UINT kHostsOwn = WM_APP + 7;
+  ASSERT_TRUE(PostMessageA(window, kHostsOwn, 0, 0));
+  library.udpReceiver.OnNotify(msg.lParam);
+  EXPECT_LT(library.receiving.counters.udpDatagrams, 1500u) << "read on past the host's message";
+  std::vector<UINT> order;
+  while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
+    if (msg.message == kHostsOwn || msg.message == notify) order.push_back(msg.message);
+  }
+  EXPECT_EQ(order, (std::vector<UINT>{kHostsOwn, notify}));
 }
 
 // ZANVOR_EXIT ends the Winsock sessions of both halves (none may be left to
