@@ -51,8 +51,9 @@ LOCAL_INTERVAL_MS = 2
 NETWORK_POSTS = 250
 NETWORK_INTERVAL_MS = 20
 FLOOD_DATAGRAMS = 3000
-# A burst on both paths that fits both the text ring (1260 records of these
-# payloads in 16 KB) and the duplicate filter (1024 ids), beside the flood.
+# A burst on both paths that fits the text ring (1260 records of these
+# payloads in 16 KB), beside the flood that does not. (The duplicate filter
+# holds the ids of the last 30 s, at least 65,536: both fit it.)
 BURST_DATAGRAMS = 1000
 TICK_US = 200000
 NOMINAL_INTAKE_PER_S = 100 / (TICK_US / 1e6)  # 100 datagrams per receive tick

@@ -6,7 +6,7 @@
 //   long      416..600 random bytes (above the largest; past 512 they do not
 //             fit the receive buffer)
 //   random    17..415 random bytes: a plausible size, almost always a bad
-//             check byte, and a random id the duplicate filter records
+//             check byte, so the duplicate filter does not record its id
 //   badcheck  a packet of "replay:bad-SEED-I" with its check byte flipped
 //   replay    a packet of "replay:SEED-K" under an id of its own; each K is
 //             sent up to three times, the copies some 60 and 120 datagrams

@@ -14,7 +14,7 @@ LibraryProcess* current = nullptr;
 
 LibraryProcess::LibraryProcess()
     : mailslotServer(state, receiveSink, receiving, &ReceiveTimerProc),
-      udpReceiver(receiveSink, receiving),
+      udpReceiver(receiveSink, receiving, &UdpResumeTimerProc),
       env(state, receiving, mailslotServer, udpReceiver, &RetryTimerProc, &SettleTimerProc),
       protocol(env, CompareNames, IsLeadByte),
       previous_(current) {
@@ -28,8 +28,12 @@ LibraryProcess::~LibraryProcess() {
 
 void LibraryProcess::Init() { JoinMachine(state, udpReceiver, protocol, &InstanceWindowProc); }
 
+// Every socket and Winsock session goes here, in a call of the host's: the
+// process object's destructor runs under the loader lock, where WSACleanup
+// must not be called (it makes no Winsock call when Exit was not run).
 void LibraryProcess::Exit() {
   LeaveMachine(state, mailslotServer, udpReceiver, protocol);
+  udpReceiver.Close();
   udpSender.Close();
 }
 
@@ -52,6 +56,10 @@ LRESULT InstanceWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM w
 
 void CALLBACK ReceiveTimerProc(HWND, UINT, UINT_PTR, DWORD) {
   if (current != nullptr) current->mailslotServer.Tick();
+}
+
+void CALLBACK UdpResumeTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  if (current != nullptr) current->udpReceiver.OnResumeTimer();
 }
 
 void CALLBACK RetryTimerProc(HWND, UINT, UINT_PTR, DWORD) {

@@ -59,14 +59,15 @@ class LibraryProcess {
 
 // The library's handling of the host's main window's messages (reached
 // through the window's subclass, which hands it the procedure it replaced),
-// the receive timer's, the registration retry timer's and the settle timer's
-// procedures; all forward to the current LibraryProcess and let nothing
-// unwind into Windows.
+// the receive timer's, the registration retry timer's, the settle timer's and
+// the UDP resume timer's procedures; all forward to the current
+// LibraryProcess and let nothing unwind into Windows.
 LRESULT InstanceWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam,
                            LPARAM lParam);
 void CALLBACK ReceiveTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 void CALLBACK RetryTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 void CALLBACK SettleTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
+void CALLBACK UdpResumeTimerProc(HWND window, UINT message, UINT_PTR eventId, DWORD time);
 
 }  // namespace zanvor
 

@@ -1,10 +1,12 @@
 """The reliability run of zanvor.fll with real host processes under Wine:
 load, an unpaced burst, faults while loaded (the server killed, hand-overs
 in a row, a foreign holder of the ring's mutex, a stopped subscriber),
-hostile texts and junk floods, and a soak. Figures only: it judges no
-timing, but it lists every duplicate, damaged, foreign or reordered
-delivery, every loss no hand-over explains, every host that died and every
-broken invariant as a PROBLEM, and exits 1 when there was one.
+hostile texts, junk floods, a UDP flood against the host's own timer with
+a sustained burst on both paths, and a soak. Figures only: it judges no
+timing but the host's own timer and posted message under a flood, and it
+lists every duplicate, damaged, foreign or reordered delivery, every loss no
+hand-over explains, every host that died and every broken invariant as a
+PROBLEM, and exits 1 when there was one.
 
 The scenarios live in tools/winedriver/scenarios.py; the whole-system tests
 (tests/wine/test_reliability.py) run short versions of the same code.
@@ -12,7 +14,7 @@ The scenarios live in tools/winedriver/scenarios.py; the whole-system tests
 Usage: stress.py [--soak-minutes M] [--only NAME ...]
   --soak-minutes  length of the soak (default $ZANVOR_SOAK_MINUTES or 10; 0 skips it)
   --only          run only these scenarios (load, burst, server_kill,
-                  handovers, mutex_hold, stopped, hostile, junk, soak)
+                  handovers, mutex_hold, stopped, hostile, junk, floods, soak)
 Environment: as for the whole-system tests (ZANVOR_BUILD, ZANVOR_FLL,
 ZANVOR_HOST, ZANVOR_BENCH).
 """
@@ -46,6 +48,8 @@ def plan(soak_minutes):
                                                 valid_rate=10.0)),
         ("junk", lambda m: scenarios.junk_flood(m, junk=20000, junk_rate=4000, posts=300,
                                                 valid_rate=10.0, seed=18)),
+        ("floods", lambda m: scenarios.flood_and_burst(m, junk=20000, junk_rate=4000,
+                                                       burst=3000)),
     ]
     if soak_minutes > 0:
         steps.append(("soak", lambda m: scenarios.soak(m, minutes=soak_minutes, progress=say)))

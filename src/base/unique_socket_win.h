@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/unique_handle_win.h"
@@ -28,23 +29,38 @@ inline sockaddr_in Ipv4Address(uint32_t address, uint16_t port) {
 }
 
 // WSAStartup for as long as the object lives. Winsock counts sessions, so
-// each user of sockets holds its own.
+// each user of sockets holds its own. Release the session from a call of the
+// host's (ZANVOR_EXIT), never from DllMain or a static destructor: WSACleanup
+// under the loader lock can deadlock. An owner destroyed while it still
+// holds one calls Abandon first, and the session lasts as long as the
+// process.
 class WinsockSession {
  public:
   WinsockSession() {
     WSADATA data;
     error_ = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error_ == 0) ++held_;
   }
   ~WinsockSession() {
-    if (error_ == 0) WSACleanup();
+    if (error_ != 0 || abandoned_) return;
+    --held_;
+    WSACleanup();
   }
   WinsockSession(const WinsockSession&) = delete;
   WinsockSession& operator=(const WinsockSession&) = delete;
   bool ok() const { return error_ == 0; }
   int error() const { return error_; }
+  // The destructor will not call WSACleanup; the session stays held.
+  void Abandon() { abandoned_ = true; }
+
+  // Sessions started by this module's objects and not ended: what the
+  // library still holds of Winsock (the tests check it after an unload).
+  static int Held() { return held_.load(); }
 
  private:
+  static inline std::atomic<int> held_{0};
   int error_;
+  bool abandoned_ = false;
 };
 
 }  // namespace zanvor

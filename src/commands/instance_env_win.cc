@@ -53,13 +53,20 @@ PostResult PostTo(uint32_t window, UINT message, uint32_t wParam, uint32_t lPara
 
 }  // namespace
 
+// A live window whose queue is full (10,000 messages by default) refuses
+// the post: the message is lost, and counted.
 PostResult WinInstanceEnv::Post(uint32_t window, uint32_t wParam, uint32_t lParam) {
-  return PostTo(window, state_.messageId, wParam, lParam);
+  const PostResult result = PostTo(window, state_.messageId, wParam, lParam);
+  if (result == PostResult::kFailed && state_.messageId != 0) ++postsRefused_;
+  return result;
 }
 
 PostResult WinInstanceEnv::PostExtension(ExtensionMessage message, uint32_t window, uint32_t wParam,
                                          uint32_t lParam) {
-  return PostTo(window, ExtensionMessageId(state_, message), wParam, lParam);
+  const UINT id = ExtensionMessageId(state_, message);
+  const PostResult result = PostTo(window, id, wParam, lParam);
+  if (result == PostResult::kFailed && id != 0) ++postsRefused_;
+  return result;
 }
 
 // A thread timer: SetTimer with the id of the armed one replaces it.
@@ -77,6 +84,7 @@ void WinInstanceEnv::AddMachineStatus(StatusReport* report) {
   report->ringNext = ReadNextPosition(state_.bufferSection.get());
   report->udpSocket = udp_.Describe();
   report->receive = receiving_.counters;
+  report->instance.postsRefused = postsRefused_;
 }
 
 // A thread timer of its own: the retry timer runs in a client, this one in

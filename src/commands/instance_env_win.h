@@ -50,6 +50,7 @@ class WinInstanceEnv final : public InstanceEnv {
   UdpReceiver& udp_;
   TIMERPROC retryTimerProc_;
   TIMERPROC settleTimerProc_;
+  uint32_t postsRefused_ = 0;  // see InstanceCounters
 };
 
 // Hands received texts to the protocol it is bound to; the protocol is made

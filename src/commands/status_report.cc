@@ -21,6 +21,7 @@ const Field kFields[] = {
     {"own_names", &StatusReport::ownNames, nullptr, nullptr},
     {"texts_dropped", nullptr, &InstanceCounters::textsDropped, nullptr},
     {"name_changes_given_up", nullptr, &InstanceCounters::nameChangesGivenUp, nullptr},
+    {"posts_refused", nullptr, &InstanceCounters::postsRefused, nullptr},
     {"table_names", &StatusReport::tableNames, nullptr, nullptr},
     {"table_entries", &StatusReport::tableEntries, nullptr, nullptr},
     {"ring_next", &StatusReport::ringNext, nullptr, nullptr},

@@ -20,6 +20,9 @@ struct InstanceCounters {
   // of the list of changes awaiting an acknowledgement by newer ones. An
   // older server acknowledges nothing, so there every change ends here.
   uint32_t nameChangesGivenUp = 0;
+  // Messages to another instance that its full message queue refused
+  // (PostMessage failed on a live window): each one lost.
+  uint32_t postsRefused = 0;
 };
 
 struct StatusReport {

@@ -73,7 +73,7 @@ void MailslotServer::Stop() {
 void MailslotServer::Tick() noexcept {
   try {
     WinMailslotOps ops(state_.mailslotHandle);
-    RunReceiveTick(ops, sink_, receiving_);
+    RunReceiveTick(ops, GetTickCount(), sink_, receiving_);
   } catch (...) {
     // Nothing may unwind into the message loop that dispatched the timer.
   }

@@ -1,6 +1,7 @@
 #include "messaging/receive_tick.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "contract/network.h"
 #include "messaging/packet.h"
@@ -19,21 +20,30 @@ void ReportReadFailure(ReceiveSink& sink, ReceiveState& state) {
 
 }  // namespace
 
-bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, ReceiveState& state) {
+bool ReceiveDatagram(uint8_t* datagram, uint32_t size, uint32_t nowMs, ReceiveSink& sink,
+                     ReceiveState& state) {
   if (size < static_cast<uint32_t>(kMinReceivedDatagram) ||
       size > static_cast<uint32_t>(kMaxReceivedDatagram)) {
     ++state.counters.bad;
     return false;
   }
-  // Every datagram of a plausible size is remembered, good packet or not.
-  if (state.recentIds.CheckAndRecordId(datagram)) {
-    ++state.counters.duplicates;
-    return false;
-  }
-
+  // The plain text is written over the id.
+  uint8_t id[kPacketIdSize];
+  std::memcpy(id, datagram, kPacketIdSize);
   CMsgUnPack unpacker;
   const int32_t length = static_cast<int32_t>(size) - kPacketIdSize;
   const int32_t n = unpacker.UnPack(datagram + kPacketIdSize, length, datagram);
+  // Only a packet whose check byte matches takes a place in the duplicate
+  // filter: junk, however much of it comes, pushes no real id out. A good
+  // packet always has a text of at least one byte.
+  if (n == 0) {
+    ++state.counters.bad;
+    return false;
+  }
+  if (state.recentIds.CheckAndRecordId(id, nowMs)) {
+    ++state.counters.duplicates;
+    return false;
+  }
   datagram[n] = 0;
 
   int32_t colon = 0;
@@ -52,7 +62,7 @@ bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, Receiv
   return true;
 }
 
-void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
+void RunReceiveTick(MailslotOps& ops, uint32_t nowMs, ReceiveSink& sink, ReceiveState& state) {
   const std::function<void(const std::string&)> showError = [&sink](const std::string& text) {
     sink.ShowErrorBox(text);
   };
@@ -71,7 +81,7 @@ void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state) {
       ++state.counters.bad;
       continue;
     }
-    ReceiveDatagram(buffer, size, sink, state);
+    ReceiveDatagram(buffer, size, nowMs, sink, state);
   }
 }
 

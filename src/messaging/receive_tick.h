@@ -36,23 +36,25 @@ struct ReceiveState {
 
 constexpr int kDatagramsPerTick = 100;
 
-// One datagram as received, on any path: a size outside [kMinReceivedDatagram,
-// kMaxReceivedDatagram] is dropped unread; otherwise its id is checked and
-// recorded in the duplicate filter (good packet or not), a duplicate is
-// dropped, the packet is unpacked over `datagram` (the check byte must match)
-// and its text split at the first colon; a text without a colon is dropped.
+// One datagram as received, on any path, at nowMs (a monotonic millisecond
+// count, see RecentIdRing): a size outside [kMinReceivedDatagram,
+// kMaxReceivedDatagram] is dropped unread; otherwise the packet is unpacked
+// over `datagram` and dropped unless its check byte matches; then its id is
+// checked and recorded in the duplicate filter, a duplicate is dropped, and
+// the text is split at the first colon; a text without a colon is dropped.
 // Returns true when the text went to the sink.
 // REQUIRES: datagram holds at least `size` bytes and size <= kPacketBufferSize.
-bool ReceiveDatagram(uint8_t* datagram, uint32_t size, ReceiveSink& sink, ReceiveState& state);
+bool ReceiveDatagram(uint8_t* datagram, uint32_t size, uint32_t nowMs, ReceiveSink& sink,
+                     ReceiveState& state);
 
-// Runs one tick: up to kDatagramsPerTick datagrams, each through
+// Runs one tick at nowMs: up to kDatagramsPerTick datagrams, each through
 // ReceiveDatagram. A dropped datagram does not end the tick (a copy that
 // came over another path, or junk sent to the machine, must not hold the
 // server to one datagram per tick); only an empty mailslot, a failed read or
 // the kDatagramsPerTick-th datagram does.
 // May throw std::bad_alloc and whatever the sink throws; the timer procedure
 // must not let either escape.
-void RunReceiveTick(MailslotOps& ops, ReceiveSink& sink, ReceiveState& state);
+void RunReceiveTick(MailslotOps& ops, uint32_t nowMs, ReceiveSink& sink, ReceiveState& state);
 
 }  // namespace zanvor
 

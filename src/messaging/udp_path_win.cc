@@ -9,6 +9,25 @@
 #include "messaging/packet.h"
 
 namespace zanvor {
+namespace {
+
+// Leaves the socket and the session to the process: see WinsockSession.
+void AbandonWinsock(UniqueSocket& socket, std::unique_ptr<WinsockSession>& session) {
+  socket.release();
+  if (session) session->Abandon();
+}
+
+uint64_t Microseconds() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
+  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
+  return c / f * 1000000 + c % f * 1000000 / f;
+}
+
+}  // namespace
+
 std::vector<AdapterAddress> UpAdapterAddresses() {
   std::vector<AdapterAddress> result;
   const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
@@ -69,6 +88,8 @@ bool UdpSender::Send(const uint8_t* packet, uint32_t size) {
   return sent;
 }
 
+UdpSender::~UdpSender() { AbandonWinsock(socket_, session_); }
+
 void UdpSender::Close() {
   socket_.reset();
   session_.reset();
@@ -111,17 +132,30 @@ bool UdpReceiver::Open() {
     ReportOpenFailure(WSAGetLastError());
     return false;
   }
-  // Also makes the socket non-blocking, which OnNotify relies on.
-  if (WSAAsyncSelect(socket.get(), window_, message_, FD_READ) != 0) {
+  socket_ = std::move(socket);
+  // Also makes the socket non-blocking, which Drain relies on.
+  if (!Listen()) {
     ReportOpenFailure(WSAGetLastError());
+    socket_.reset();
     return false;
   }
-  socket_ = std::move(socket);
   lastOpenError_ = 0;
   return true;
 }
 
-void UdpReceiver::Close() { socket_.reset(); }
+UdpReceiver::~UdpReceiver() { AbandonWinsock(socket_, session_); }
+
+void UdpReceiver::Close() {
+  resumeTimer_.reset();
+  listening_ = false;
+  socket_.reset();
+  session_.reset();
+}
+
+bool UdpReceiver::Listen() {
+  listening_ = WSAAsyncSelect(socket_.get(), window_, message_, FD_READ) == 0;
+  return listening_;
+}
 
 std::string UdpReceiver::Describe() const {
   if (socket_) return "open";
@@ -130,31 +164,80 @@ std::string UdpReceiver::Describe() const {
 }
 
 void UdpReceiver::OnNotify(LPARAM lParam) noexcept {
-  try {
-    if (!socket_ || WSAGETSELECTEVENT(lParam) != FD_READ) return;
-    uint8_t buffer[kPacketBufferSize];
-    for (int i = 0; i < kDatagramsPerTick; ++i) {
-      const int n = recv(socket_.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
-      if (n == SOCKET_ERROR) {
-        // A datagram larger than the buffer is cut and reported; it is of
-        // no size we accept, so it is simply dropped. Anything else
-        // (WSAEWOULDBLOCK: nothing left) ends this notification.
-        if (WSAGetLastError() == WSAEMSGSIZE) {
-          ++state_.counters.udpDatagrams;
-          ++state_.counters.bad;
-          continue;
-        }
-        return;
-      }
-      ++state_.counters.udpDatagrams;
-      ReceiveDatagram(buffer, static_cast<uint32_t>(n), sink_, state_);
-      // The sink may have run a host command that pumped messages and
-      // ended the role (ZANVOR_EXIT from a handler): stop reading then.
-      if (!socket_) return;
-    }
-  } catch (...) {
-    // Nothing may unwind into the message loop that called the window.
+  if (!socket_ || !listening_ || draining_ || WSAGETSELECTEVENT(lParam) != FD_READ) return;
+  // Off while we read: see the class comment. Any error is the socket's,
+  // and the drain will meet it too.
+  WSAAsyncSelect(socket_.get(), window_, 0, 0);
+  listening_ = false;
+  DrainThenWait();
+}
+
+void UdpReceiver::OnResumeTimer() noexcept {
+  if (draining_) return;
+  if (!socket_ || listening_) {
+    resumeTimer_.reset();
+    return;
   }
+  DrainThenWait();
+}
+
+void UdpReceiver::DrainThenWait() noexcept {
+  DrainEnd end = DrainEnd::kGaveWayToInput;
+  draining_ = true;
+  try {
+    end = Drain();
+  } catch (...) {
+    // Nothing may unwind into the message loop; the datagrams behind the
+    // one that threw wait for the timer.
+  }
+  draining_ = false;
+  // A handler may have ended the role meanwhile (ZANVOR_EXIT pumped by a
+  // host command): Close has stopped everything then.
+  if (!socket_) return;
+  // When only posted messages wait, the notification that listening brings
+  // at once (datagrams wait) queues behind them, so they all come first.
+  // Input and timers come only when no posted message waits: for them the
+  // queue must empty, with the resume timer at the back.
+  if (end == DrainEnd::kGaveWayToInput && resumeProc_ != nullptr) {
+    if (!resumeTimer_) resumeTimer_.reset(SetTimer(nullptr, 0, kUdpResumeIntervalMs, resumeProc_));
+    if (resumeTimer_) return;
+  }
+  resumeTimer_.reset();
+  // Without a timer the notifications must come back, or nothing more
+  // would ever be read.
+  Listen();
+}
+
+// Reads in slices of kUdpDrainBudgetUs. Between slices it looks at the
+// thread's queue: while nothing waits there the host has nothing to do and
+// the drain goes on; as soon as something does, it gives way.
+UdpReceiver::DrainEnd UdpReceiver::Drain() {
+  uint8_t buffer[kPacketBufferSize];
+  uint64_t sliceStart = Microseconds();
+  for (int i = 0; i < kUdpDatagramsPerDrain; ++i) {
+    if (i > 0 && Microseconds() - sliceStart >= kUdpDrainBudgetUs) {
+      const UINT waiting = HIWORD(GetQueueStatus(QS_ALLINPUT));
+      if ((waiting & ~QS_POSTMESSAGE) != 0) return DrainEnd::kGaveWayToInput;
+      if (waiting != 0) return DrainEnd::kGaveWayToPosted;
+      sliceStart = Microseconds();
+    }
+    const int n = recv(socket_.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+    if (n == SOCKET_ERROR) {
+      // A datagram larger than the buffer is cut and reported; it is of no
+      // size we accept, so it is simply dropped. Anything else
+      // (WSAEWOULDBLOCK: nothing left) ends the drain.
+      if (WSAGetLastError() == WSAEMSGSIZE) {
+        ++state_.counters.udpDatagrams;
+        ++state_.counters.bad;
+        continue;
+      }
+      return DrainEnd::kEmptied;
+    }
+    ++state_.counters.udpDatagrams;
+    ReceiveDatagram(buffer, static_cast<uint32_t>(n), GetTickCount(), sink_, state_);
+    if (!socket_) return DrainEnd::kEmptied;
+  }
+  return DrainEnd::kGaveWayToInput;
 }
 
 }  // namespace zanvor

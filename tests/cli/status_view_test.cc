@@ -102,6 +102,7 @@ TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
   lost.report.window = 0x30050;
   lost.report.process = 301;
   lost.report.instance.textsDropped = 1;
+  lost.report.instance.postsRefused = 2;
   picture.instances = {server, client, lost};
   picture.unreadableAnswers = 1;
   const std::vector<std::string> lines = StatusLines(picture);
@@ -113,18 +114,20 @@ TEST(StatusViewTest, EveryInstanceWithItsNamesAndDroppedTexts) {
           "instance          window 0x00020040, process 300: client of 0x0001002E; 2 names, "
           "17 texts dropped, 3 name changes given up",
           "instance          window 0x00030050, process 301: knows no server; 0 names, 1 text "
-          "dropped",
+          "dropped, 2 posts refused by a full queue",
           "instance          1 answer not shown: the ring was written over before it was "
           "read",
       }));
   const std::string json = StatusJson(picture);
-  EXPECT_NE(json.find(", \"instances\": [{\"window\": 65582, \"process\": 212, \"program\": "
-                      "\"vfp9.exe\", \"server\": true, \"server_window\": 65582, \"own_names\": "
-                      "1, \"texts_dropped\": 0, \"name_changes_given_up\": 0}, {\"window\": "
-                      "131136, \"process\": 300, \"program\": \"\", \"server\": false, "
-                      "\"server_window\": 65582, \"own_names\": 2, \"texts_dropped\": 17, "
-                      "\"name_changes_given_up\": 3}, {"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find(", \"instances\": [{\"window\": 65582, \"process\": 212, \"program\": "
+                "\"vfp9.exe\", \"server\": true, \"server_window\": 65582, \"own_names\": "
+                "1, \"texts_dropped\": 0, \"name_changes_given_up\": 0, \"posts_refused\": 0}, "
+                "{\"window\": "
+                "131136, \"process\": 300, \"program\": \"\", \"server\": false, "
+                "\"server_window\": 65582, \"own_names\": 2, \"texts_dropped\": 17, "
+                "\"name_changes_given_up\": 3, \"posts_refused\": 0}, {"),
+      std::string::npos)
       << json;
   EXPECT_NE(json.find("\"unreadable_answers\": 1}"), std::string::npos) << json;
 }

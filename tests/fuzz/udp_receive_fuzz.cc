@@ -2,7 +2,9 @@
 // through ReceiveDatagram, sharing one ReceiveState (and so one duplicate
 // filter) with the mailslot's receive ticks, as the server instance does.
 // Every outcome, and the receive counters, are checked against a plain
-// model: a queue of the last RecentIdRing::kEntries ids that starts all zero.
+// model: a queue of the ids that passed their check byte, each with its
+// time, from which those kRememberMs old go and, beyond kCapacity, the
+// oldest.
 //
 // Input: records, each an op byte and its data:
 //   op % 8 == 0  junk: 2-byte little-endian length (mod 600), then bytes
@@ -10,9 +12,10 @@
 //   op % 8 == 2  an earlier datagram again: index byte, below 0x80 counting
 //                back from the last one, from 0x80 on forward from the first
 //   op % 8 == 3  a packet as for 1, then one byte flipped at (op / 8)
-//   op % 8 == 4  a flood: ((byte % 8) + 1) * 160 datagrams under fresh ids,
-//                each 17 bytes (recorded, too short to unpack); the first
-//                flood of an input only, so that one input stays cheap
+//   op % 8 == 4  (op / 8) even: a flood: ((byte % 8) + 1) * 160 good packets
+//                under fresh ids (the filter's storage grows past its first
+//                size); the first flood of an input only, so that one input
+//                stays cheap. (op / 8) odd: the clock moves on by byte * 250 ms
 //   op % 8 == 5  a packet as for 1 under the all-zero id
 //   op % 8 == 6  the next record's datagram is also queued on the mailslot
 //   op % 8 == 7  one receive tick on the mailslot
@@ -24,7 +27,7 @@
 #include <cstdlib>
 #include <deque>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -74,13 +77,9 @@ struct IdHash {
 
 class Model {
  public:
-  Model() : ids_(zanvor::RecentIdRing::kEntries, Id(0, 0)) {
-    held_[ids_.front()] = zanvor::RecentIdRing::kEntries;
-  }
-
-  // What the step should do with `d`: false to drop it, else *text.
-  bool Receive(const Datagram& d, Text* text) {
-    const Fate fate = FateOf(d, text);
+  // What the step should do with `d` at nowMs: false to drop it, else *text.
+  bool Receive(const Datagram& d, uint32_t nowMs, Text* text) {
+    const Fate fate = FateOf(d, nowMs, text);
     ++(fate == Fate::kDelivered   ? counters.delivered
        : fate == Fate::kDuplicate ? counters.duplicates
                                   : counters.bad);
@@ -93,33 +92,45 @@ class Model {
  private:
   enum class Fate { kDelivered, kDuplicate, kBad };
 
-  Fate FateOf(const Datagram& d, Text* text) {
+  Fate FateOf(const Datagram& d, uint32_t nowMs, Text* text) {
     const Bytes& b = d.bytes;
     if (b.size() < static_cast<size_t>(zanvor::kMinReceivedDatagram) ||
         b.size() > static_cast<size_t>(zanvor::kMaxReceivedDatagram)) {
       return Fate::kBad;
+    }
+    std::string payload;
+    if (d.made) {
+      payload = d.payload;
+    } else {
+      Bytes plain(b.size() - zanvor::kPacketIdSize);
+      zanvor::CMsgUnPack unpacker;
+      const int32_t n = unpacker.UnPack(b.data() + zanvor::kPacketIdSize,
+                                        static_cast<int32_t>(plain.size()), plain.data());
+      if (n == 0) return Fate::kBad;  // a bad check byte records nothing
+      payload.assign(plain.begin(), plain.begin() + n);
     }
     Id id;
     for (int i = 0; i < 8; ++i) {
       id.first = id.first << 8 | b[i];
       id.second = id.second << 8 | b[8 + i];
     }
-    if (held_[id] > 0) return Fate::kDuplicate;
-    if (--held_[ids_.front()] == 0) held_.erase(ids_.front());
-    ids_.pop_front();
-    ids_.push_back(id);
-    ++held_[id];
-    if (d.made) return TextOf(d.payload, text) ? Fate::kDelivered : Fate::kBad;
-    Bytes plain(b.size() - zanvor::kPacketIdSize);
-    zanvor::CMsgUnPack unpacker;
-    const int32_t n = unpacker.UnPack(b.data() + zanvor::kPacketIdSize,
-                                      static_cast<int32_t>(plain.size()), plain.data());
-    return TextOf(std::string(plain.begin(), plain.begin() + n), text) ? Fate::kDelivered
-                                                                       : Fate::kBad;
+    while (!ids_.empty() && nowMs - ids_.front().second >= zanvor::RecentIdRing::kRememberMs) {
+      ForgetOldest();
+    }
+    if (held_.count(id) > 0) return Fate::kDuplicate;
+    if (ids_.size() == static_cast<size_t>(zanvor::RecentIdRing::kCapacity)) ForgetOldest();
+    ids_.emplace_back(id, nowMs);
+    held_.insert(id);
+    return TextOf(payload, text) ? Fate::kDelivered : Fate::kBad;
   }
 
-  std::deque<Id> ids_;                        // oldest first
-  std::unordered_map<Id, int, IdHash> held_;  // how often each id is in ids_
+  void ForgetOldest() {
+    held_.erase(ids_.front().first);
+    ids_.pop_front();
+  }
+
+  std::deque<std::pair<Id, uint32_t>> ids_;  // oldest first, with their times
+  std::unordered_set<Id, IdHash> held_;      // the ids in ids_
 };
 
 class RecordingSink : public zanvor::ReceiveSink {
@@ -142,8 +153,8 @@ class Harness {
     // Exactly the datagram's bytes, so that ASan sees any access beyond them.
     Bytes buffer = d.bytes;
     sink_.texts.clear();
-    const bool delivered =
-        zanvor::ReceiveDatagram(buffer.data(), static_cast<uint32_t>(buffer.size()), sink_, state_);
+    const bool delivered = zanvor::ReceiveDatagram(
+        buffer.data(), static_cast<uint32_t>(buffer.size()), nowMs_, sink_, state_);
     Expect(d, delivered);
   }
 
@@ -154,7 +165,7 @@ class Harness {
 
   void MailslotTick() {
     sink_.texts.clear();
-    zanvor::RunReceiveTick(mailslot_, sink_, state_);
+    zanvor::RunReceiveTick(mailslot_, nowMs_, sink_, state_);
     std::vector<Text> expected;
     for (int i = 0; i < zanvor::kDatagramsPerTick && !mailslotQueue_.empty(); ++i) {
       Text text;
@@ -162,7 +173,7 @@ class Harness {
       ++model_.counters.mailslotDatagrams;
       if (d.bytes.size() > static_cast<size_t>(zanvor::kPacketBufferSize)) {
         ++model_.counters.bad;  // read out whole and dropped
-      } else if (model_.Receive(d, &text)) {
+      } else if (model_.Receive(d, nowMs_, &text)) {
         expected.push_back(text);
       }
       mailslotQueue_.pop_front();
@@ -194,11 +205,12 @@ class Harness {
     CheckIndex();
   }
   int boxes() const { return sink_.boxes; }
+  void AdvanceClock(uint32_t ms) { nowMs_ += ms; }
 
  private:
   void Expect(const Datagram& d, bool delivered) {
     Text text;
-    const bool expected = model_.Receive(d, &text);
+    const bool expected = model_.Receive(d, nowMs_, &text);
     Check(delivered == expected, "delivered a duplicate or dropped a new text");
     Check(sink_.texts.size() == (delivered ? 1u : 0u), "return value and deliveries differ");
     if (delivered) Check(sink_.texts[0] == text, "delivered another text than was sent");
@@ -210,6 +222,8 @@ class Harness {
   std::deque<Datagram> mailslotQueue_;
   Model model_;
   uint32_t records_ = 0;
+  // Starts near the wrap, so that inputs that move it on cross it.
+  uint32_t nowMs_ = 0xFFFF0000u;
 };
 
 Bytes ReadId(Reader& in) {
@@ -274,14 +288,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 4: {
-        const int count = (in.Byte() % 8 + 1) * 160;
+        const uint8_t byte = in.Byte();
+        if ((op / 8) % 2 == 1) {
+          harness.AdvanceClock(byte * 250u);
+          continue;
+        }
+        const int count = (byte % 8 + 1) * 160;
         if (flooded) break;
         flooded = true;
         for (int i = 0; i < count; ++i) {
-          Datagram flood;
-          flood.bytes.resize(zanvor::kMinReceivedDatagram, 0xF1);
-          zanvor::FallbackPacketId(77u, 4242u, static_cast<uint32_t>(i), flood.bytes.data());
-          batch.push_back(flood);
+          Bytes id(zanvor::kPacketIdSize);
+          zanvor::FallbackPacketId(77u, 4242u, static_cast<uint32_t>(i), id.data());
+          batch.push_back(Made(id, "flood:" + std::to_string(i), 4242u));
         }
         break;
       }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/instance_env_win.h"
+#include "commands/status_report.h"
 #include "gtest/gtest.h"
 #include "host/thread_context_win.h"
 #include "library_process_win.h"
@@ -219,6 +220,26 @@ TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
   EXPECT_EQ(second.back(), "news:149");
 }
 
+// A live window whose queue is full refuses a post, and the text is lost:
+// counted in the status. Wine's queues take any number of messages, so a
+// message Windows never posts (one that carries a pointer, refused with
+// ERROR_MESSAGE_SYNC_ONLY) stands in for the full queue.
+TEST_F(ReceiveTest, APostALiveWindowRefusesIsCountedInTheStatus) {
+  const UINT registered = State().messageId;
+  State().messageId = WM_SETTEXT;
+  EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kFailed);
+  State().messageId = registered;
+  EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kPosted);
+  const HWND gone =
+      CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(gone);
+  EXPECT_EQ(library.env.Post(WindowValue(gone), 0x80001, 0), PostResult::kWindowGone);
+  StatusReport report;
+  library.env.AddMachineStatus(&report);
+  EXPECT_EQ(report.instance.postsRefused, 1u) << "only the refused post counts";
+  EXPECT_NE(FormatStatusReport(report).find("\nposts_refused=1\n"), std::string::npos);
+}
+
 // The UDP path on a real socket (loopback): the same duplicate filter as the
 // mailslot, no tick boundary, and the port given back on close.
 class UdpReceiveTest : public ReceiveTest {
@@ -245,6 +266,28 @@ class UdpReceiveTest : public ReceiveTest {
                      static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
                      sizeof to),
               static_cast<int>(datagram.size()));
+  }
+  // Takes every notification waiting for the window out of the queue.
+  int TakeNotifications() {
+    int taken = 0;
+    MSG msg;
+    while (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) ++taken;
+    return taken;
+  }
+  // Hands every notification and resume timer tick that arrives within
+  // `ms` to the receiver.
+  void PumpNotificationsAndTimers(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    MSG msg;
+    while (static_cast<int32_t>(end - GetTickCount()) > 0) {
+      if (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+        library.udpReceiver.OnNotify(msg.lParam);
+      } else if (PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+      } else {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE | QS_TIMER);
+      }
+    }
   }
   // Hands every notification that arrives within `ms` to the receiver.
   void PumpNotifications(DWORD ms) {
@@ -274,6 +317,96 @@ TEST_F(UdpReceiveTest, DatagramsAreDeliveredOnceAcrossBothPathsAndJunkIsDropped)
   ReceiveTimerProc(nullptr, 0, 0, 0);
   EXPECT_EQ(Delivered(), std::vector<std::string>{"news:over udp"});
   EXPECT_TRUE(commands.empty());
+}
+
+// A burst waiting on the socket while a timer of the host's has expired:
+// one notification reads for a slice with notifications off, and leaves the
+// rest to the resume timer, behind the host's. No notification is left
+// queued, where it would come before the host's input and timers; every
+// datagram is read in the end.
+TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
+  constexpr int kBurst = 1500;
+  for (int i = 0; i < kBurst; ++i) {
+    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
+    packet[1] = static_cast<uint8_t>(i);
+    packet[2] = static_cast<uint8_t>(i >> 8);
+    Send(packet);
+  }
+  MSG msg;
+  const DWORD end = GetTickCount() + 2000;
+  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+  }
+  TakeNotifications();  // any that came with the first
+  constexpr UINT_PTR kHostsTimer = 77;
+  ASSERT_NE(SetTimer(window, kHostsTimer, 1, nullptr), 0u);
+  Sleep(20);
+  library.udpReceiver.OnNotify(msg.lParam);
+  KillTimer(window, kHostsTimer);
+  const uint32_t readAtOnce = library.receiving.counters.udpDatagrams;
+  EXPECT_GT(readAtOnce, 0u);
+  EXPECT_LT(readAtOnce, static_cast<uint32_t>(kBurst)) << "read on past the host's timer";
+  EXPECT_EQ(TakeNotifications(), 0) << "reading posted notifications behind itself";
+
+  PumpNotificationsAndTimers(3000);
+  // Loopback may drop what its buffer did not hold; the rest is all read.
+  const ReceiveCounters& counters = library.receiving.counters;
+  EXPECT_GT(counters.udpDatagrams, readAtOnce) << "the timer read on";
+  EXPECT_EQ(counters.delivered, counters.udpDatagrams);
+  // The ring wrapped many times over: count the DeliverText posts, unread.
+  int posts = 0;
+  const UINT id = State().messageId;
+  while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) ++posts;
+  EXPECT_EQ(static_cast<uint32_t>(posts), counters.delivered);
+  // The socket emptied, notifications are on again.
+  Send(Packet("news:after the burst", 1));
+  PumpNotifications(1000);
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"news:after the burst"});
+}
+
+// Only a message the host posted waits: the drain gives way to it, and the
+// one notification that brings the rest comes behind it.
+TEST_F(UdpReceiveTest, ABurstGivesWayToTheHostsPostedMessageAndResumesBehindIt) {
+  for (int i = 0; i < 1500; ++i) {
+    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
+    packet[1] = static_cast<uint8_t>(i);
+    packet[2] = static_cast<uint8_t>(i >> 8);
+    Send(packet);
+  }
+  MSG msg;
+  const DWORD end = GetTickCount() + 2000;
+  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+  }
+  TakeNotifications();
+  constexpr UINT kHostsOwn = WM_APP + 7;
+  ASSERT_TRUE(PostMessageA(window, kHostsOwn, 0, 0));
+  library.udpReceiver.OnNotify(msg.lParam);
+  EXPECT_LT(library.receiving.counters.udpDatagrams, 1500u) << "read on past the host's message";
+  std::vector<UINT> order;
+  while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
+    if (msg.message == kHostsOwn || msg.message == notify) order.push_back(msg.message);
+  }
+  EXPECT_EQ(order, (std::vector<UINT>{kHostsOwn, notify}));
+}
+
+// ZANVOR_EXIT ends the Winsock sessions of both halves (none may be left to
+// the destructor, which runs under the loader lock), and the next load
+// starts its own.
+TEST_F(UdpReceiveTest, ExitEndsEveryWinsockSessionAndTheNextLoadStartsOneAgain) {
+  const int receiving = WinsockSession::Held();
+  const std::vector<uint8_t> packet = Packet("nobody:x", 9);
+  library.udpSender.Send(packet.data(), static_cast<uint32_t>(packet.size()));
+  EXPECT_EQ(WinsockSession::Held(), receiving + 1);
+  library.Exit();
+  EXPECT_EQ(WinsockSession::Held(), receiving - 1) << "the receiver's or the sender's is left";
+  ASSERT_TRUE(library.udpReceiver.Open());
+  library.udpSender.Send(packet.data(), static_cast<uint32_t>(packet.size()));
+  EXPECT_EQ(WinsockSession::Held(), receiving + 1);
+  library.Exit();
+  EXPECT_EQ(WinsockSession::Held(), receiving - 1);
 }
 
 TEST_F(UdpReceiveTest, TwoReceiversShareThePortAndClosingGivesItBack) {

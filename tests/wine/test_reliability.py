@@ -50,6 +50,10 @@ class ReliabilityTest(wd.MachineTestCase):
         self.assertNoProblem(scenarios.junk_flood(self.machine, junk=1000, junk_rate=2000,
                                                   posts=40, valid_rate=10.0))
 
+    def test_a_udp_flood_leaves_the_host_its_timer_and_a_burst_on_both_paths_runs_once(self):
+        self.assertNoProblem(scenarios.flood_and_burst(self.machine, junk=8000, junk_rate=4000,
+                                                       burst=2000))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -69,6 +69,9 @@ std::string InstanceLine(const InstanceStatus& instance) {
     text +=
         ", " + Plural(r.instance.nameChangesGivenUp, "name change", "name changes") + " given up";
   }
+  if (r.instance.postsRefused != 0) {
+    text += ", " + Plural(r.instance.postsRefused, "post", "posts") + " refused by a full queue";
+  }
   return Labelled("instance", text);
 }
 
@@ -83,6 +86,7 @@ std::string InstanceJson(const InstanceStatus& instance) {
       .AddNumber("own_names", r.ownNames)
       .AddNumber("texts_dropped", r.instance.textsDropped)
       .AddNumber("name_changes_given_up", r.instance.nameChangesGivenUp)
+      .AddNumber("posts_refused", r.instance.postsRefused)
       .Text();
 }
 

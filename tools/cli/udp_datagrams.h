@@ -5,6 +5,7 @@
 #ifndef ZANVOR_TOOLS_CLI_UDP_DATAGRAMS_H_
 #define ZANVOR_TOOLS_CLI_UDP_DATAGRAMS_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -38,7 +39,10 @@ class DatagramListener final : private ReceiveSink {
   // REQUIRES: datagram holds size <= kPacketBufferSize bytes; it is
   // unpacked in place.
   void OnDatagram(uint8_t* datagram, uint32_t size) {
-    ReceiveDatagram(datagram, size, *this, state_);
+    // The duplicate filter's time is monotonic, unlike the arrival clock.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    ReceiveDatagram(datagram, size, static_cast<uint32_t>(ms), *this, state_);
   }
 
  private:

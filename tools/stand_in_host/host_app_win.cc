@@ -205,6 +205,13 @@ double HostApp::SendToMainWindow(double message, double wParam, double lParam) {
                                           static_cast<LPARAM>(lParam)));
 }
 
+bool HostApp::StartPulse(double milliseconds) {
+  if (pulse_ == nullptr) pulse_ = HostPulse::Create();
+  return pulse_ != nullptr && pulse_->Start(static_cast<UINT>(milliseconds));
+}
+
+std::string HostApp::PulseText() { return pulse_ == nullptr ? std::string() : pulse_->Text(); }
+
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
     ReportError(HostError::Text("Commands nested too deeply."));

@@ -16,6 +16,7 @@
 #include "stand_in_host/link_library_win.h"
 #include "stand_in_host/main_window_win.h"
 #include "stand_in_host/network_win.h"
+#include "stand_in_host/pulse_win.h"
 
 namespace zanvor {
 
@@ -60,6 +61,8 @@ class HostApp final : public ScriptHost, public HostServices {
   bool BindEvent(double message, HostError* error) override;
   bool UnbindEvents(HostError* error) override;
   double SendToMainWindow(double message, double wParam, double lParam) override;
+  bool StartPulse(double milliseconds) override;
+  std::string PulseText() override;
 
   // HostServices.
   void ExecuteCommand(const std::string& line) override;
@@ -76,6 +79,7 @@ class HostApp final : public ScriptHost, public HostServices {
   EventBinding binding_;
   bool quit_ = false;
   int commandDepth_ = 0;
+  std::unique_ptr<HostPulse> pulse_;  // made by the first PULSE(ms)
 };
 
 }  // namespace zanvor

@@ -498,6 +498,18 @@ bool Statement::CallBuiltin(const std::string& upper, const std::vector<Value>& 
     *value = Value::String(std::move(text));
     return true;
   }
+  if (upper == "PULSE") {
+    if (args.empty()) {
+      *value = Value::String(host_.PulseText());
+      return true;
+    }
+    if (args.size() != 1 || !args[0].is_number() || !(args[0].number >= 0) ||
+        args[0].number > 60000) {
+      return Fail("PULSE takes a number of milliseconds up to 60000, or nothing.");
+    }
+    *value = Value::Logical(host_.StartPulse(args[0].number));
+    return true;
+  }
   if (upper == "QPC") {
     // A character value, so that a script can post the time as a message and
     // compare it with the receiver's own QPC() (every process of one machine

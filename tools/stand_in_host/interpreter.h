@@ -40,8 +40,9 @@
 // UNBINDEVENTS() (an event binding on the main window, see
 // ScriptHost::BindEvent), SENDMESSAGE(msg [, wParam [, lParam]]) (sends a
 // message to the main window, gives its result), CPCURRENT (the ANSI code
-// page the host runs with), and the loaded library's
-// functions, all called with case-insensitive names.
+// page the host runs with), PULSE (the host's own timer and posted message,
+// see ScriptHost::StartPulse), and the loaded library's functions, all
+// called with case-insensitive names.
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_INTERPRETER_H_
 
@@ -122,6 +123,10 @@ class ScriptHost {
   // CPCURRENT(): the code page the host's character values are in (the
   // process's ANSI code page); 0 where there is none.
   virtual uint32_t CodePage() { return 0; }
+  // PULSE(ms) starts the host's own timer and self-posted message (0 stops
+  // them), PULSE() reports their counts; see stand_in_host/pulse_win.h.
+  virtual bool StartPulse(double /*milliseconds*/) { return false; }
+  virtual std::string PulseText() { return std::string(); }
 };
 
 // What a program keeps from one line to the next.

@@ -6,6 +6,7 @@ measured and the problems it found. script/stress runs them at full size
 and prints the figures; tests/wine/test_reliability.py runs short versions
 and wants no problem."""
 
+import json
 import os
 import signal
 import threading
@@ -584,6 +585,110 @@ def junk_flood(machine, junk=5000, junk_rate=2000, posts=100, valid_rate=10.0, s
         "%.0f ms" % (longest[m.sender] * 1000) for m in crowd.members))
     for sender, seconds in longest.items():
         result.check(seconds < 30, "the %s stalled for %.1f s" % (roles[sender], seconds))
+    check_alive(result, crowd)
+    check_errors(result, crowd)
+    return result
+
+
+def server_counters(machine):
+    """The server's receive counters, as `zanvor status --json` shows them
+    ({} when it does not answer)."""
+    code, out, _ = machine.run_tool(["status", "--json"])
+    for line in out:
+        try:
+            return json.loads(line).get("counters") or {}
+        except ValueError:
+            continue
+    return {}
+
+
+def flood_and_burst(machine, junk=20000, junk_rate=4000, burst=3000, seed=21):
+    """Two floods against the server instance. First junk on UDP port 38217
+    (every kind of zanvor_bench's junk, valid replays among it) while the
+    server's host keeps a 50 ms timer of its own whose every tick posts a
+    message to its own queue (PULSE): the library must leave the host at
+    least half its ticks, and each of those messages handled within 250 ms.
+    Then a sustained burst of distinct valid posts written into the
+    mailslot and sent over UDP at once, as a ZANVOR burst arrives from
+    another machine: each post must run each handler once, however far the
+    slower path's copies fall behind."""
+    result = Result("Floods: %d junk datagrams on UDP at up to %d/s against the host's own "
+                    "50 ms timer; %d distinct posts on both paths" % (junk, junk_rate, burst))
+    crowd = Crowd(machine, [("replay", "OnReplay"), ("bench", "Got")], network="local")
+    crowd.join(2)
+    server = crowd.server()
+    host = server.host
+
+    started = time.monotonic()
+    host.send("=PULSE(50)")
+    host.sync()
+    flood = Background(machine, "junk", "udp", junk, junk_rate, seed)
+    flood.finish(timeout=junk / 100.0 + 120)
+    flood_ended = time.monotonic()
+    pulse = words(ask_tagged(host, "PULSE()", timeout=120))
+    answered = time.monotonic()
+    host.send("=PULSE(0)")
+    line = next((l for l in flood.stdout.snapshot() if l.startswith("JUNK ")), "")
+    w = words(line)
+    result.check(w.get("failed", 1) == 0, "the UDP flood failed: %r" % line)
+    result.figure("udp junk sent (rate)", "%d in %.1f s (%.0f/s)" % (
+        w.get("sent", 0), w.get("elapsed_us", 0) / 1e6,
+        w.get("sent", 0) / max(w.get("elapsed_us", 1) / 1e6, 1e-6)))
+    # From before PULSE(50) ran to after PULSE() answered: at least the
+    # host's own span, so the share is never flattered.
+    expected = (answered - started) / 0.050
+    ticks = pulse.get("ticks", 0)
+    result.figure("host's 50 ms timer: ticks kept", "%d of %.0f (%.0f%%)" % (
+        ticks, expected, 100.0 * ticks / expected))
+    result.figure("host's posted messages: handled, longest wait", "%d/%d, %.1f ms" % (
+        pulse.get("handled", 0), pulse.get("posted", 0), pulse.get("longest_us", 0) / 1000.0))
+    result.figure("the host answered after the flood ended", "%.0f ms later" % (
+        (answered - flood_ended) * 1000))
+    result.check(ticks >= expected / 2, "the host's timer kept %d of %.0f ticks during the "
+                 "flood" % (ticks, expected))
+    result.check(pulse.get("longest_us", 0) <= 250000, "a message the host posted to itself "
+                 "waited %.0f ms" % (pulse.get("longest_us", 0) / 1000.0))
+    result.check(pulse.get("handled", 0) >= pulse.get("posted", 0) - 1,
+                 "the host's own posted messages were not handled: %r" % pulse)
+    texts = replay_texts(line, seed) if line else []
+    wanted = set(texts)
+    wait_until(lambda: all(wanted <= {c[0] for c in h.calls("OnReplay") if c}
+                           for h in crowd.hosts()), 60)
+    read = server_counters(machine).get("udp_datagrams", 0)
+    result.figure("udp junk read by the server (the rest overflowed the socket)",
+                  percent(read, w.get("sent", 0)))
+
+    # The same packets (ids of the sequence number, texts "bench:N") on both
+    # paths at once.
+    began = time.monotonic()
+    floods = [Background(machine, "flood", burst), Background(machine, "udpflood", burst,
+                                                              "127.0.0.1")]
+    for f in floods:
+        code = f.finish(timeout=burst / 50.0 + 120)
+        result.check(code == 0, "a burst flood failed: %r" % f.stdout.snapshot())
+    quiet = {"count": -1, "since": time.monotonic()}
+
+    def settled():
+        count = sum(len(m.host.calls("Got")) for m in crowd.members)
+        if count != quiet["count"]:
+            quiet["count"], quiet["since"] = count, time.monotonic()
+        done = all(len({tuple(c) for c in m.host.calls("Got")}) >= burst for m in crowd.members)
+        return done or time.monotonic() - quiet["since"] > 5
+
+    wait_until(settled, burst / 20.0 + 120)
+    settle(crowd)
+    took = time.monotonic() - began
+    doubles = lost = 0
+    for member in crowd.members:
+        seqs = [c[0] for c in member.host.calls("Got") if c]
+        doubles += len(seqs) - len(set(seqs))
+        lost += burst - len(set(seqs) & {str(n) for n in range(1, burst + 1)})
+    result.figure("burst on both paths: handler runs expected", "%d (%d hosts)" % (
+        burst * len(crowd.members), len(crowd.members)))
+    result.figure("burst: double deliveries, never handled", "%d, %d" % (doubles, lost))
+    result.figure("burst: from the start to the last handler run", "%.1f s" % took)
+    result.check(doubles == 0, "%d posts of the burst ran a handler twice" % doubles)
+    judge_replays(result, "replays on udp", crowd.members, texts, (seed,))
     check_alive(result, crowd)
     check_errors(result, crowd)
     return result
