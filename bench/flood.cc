@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/counter_clock_win.h"
 #include "base/unique_handle_win.h"
-#include "common/counter_clock.h"
 #include "contract/network.h"
 #include "messaging/packet.h"
 

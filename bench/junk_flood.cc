@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "base/counter_clock_win.h"
 #include "bench_modes.h"
-#include "common/counter_clock.h"
 #include "contract/network.h"
 #include "messaging/packet.h"
 

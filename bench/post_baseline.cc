@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
+#include "base/counter_clock_win.h"
 #include "bench_modes.h"
-#include "common/counter_clock.h"
 #include "common/win_handles.h"
 #include "contract/machine_objects.h"
 #include "flood.h"

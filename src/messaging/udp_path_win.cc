@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "base/counter_clock_win.h"
 #include "contract/network.h"
 #include "messaging/packet.h"
 
@@ -15,15 +16,6 @@ namespace {
 void AbandonWinsock(UniqueSocket& socket, std::unique_ptr<WinsockSession>& session) {
   socket.release();
   if (session) session->Abandon();
-}
-
-uint64_t Microseconds() {
-  LARGE_INTEGER frequency, counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
-  const uint64_t c = static_cast<uint64_t>(counter.QuadPart);
-  return c / f * 1000000 + c % f * 1000000 / f;
 }
 
 }  // namespace
@@ -213,13 +205,13 @@ void UdpReceiver::DrainThenWait() noexcept {
 // the drain goes on; as soon as something does, it gives way.
 UdpReceiver::DrainEnd UdpReceiver::Drain() {
   uint8_t buffer[kPacketBufferSize];
-  uint64_t sliceStart = Microseconds();
+  uint64_t sliceStart = CounterMicroseconds();
   for (int i = 0; i < kUdpDatagramsPerDrain; ++i) {
-    if (i > 0 && Microseconds() - sliceStart >= kUdpDrainBudgetUs) {
+    if (i > 0 && CounterMicroseconds() - sliceStart >= kUdpDrainBudgetUs) {
       const UINT waiting = HIWORD(GetQueueStatus(QS_ALLINPUT));
       if ((waiting & ~QS_POSTMESSAGE) != 0) return DrainEnd::kGaveWayToInput;
       if (waiting != 0) return DrainEnd::kGaveWayToPosted;
-      sliceStart = Microseconds();
+      sliceStart = CounterMicroseconds();
     }
     const int n = recv(socket_.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
     if (n == SOCKET_ERROR) {

@@ -1,6 +1,6 @@
 #include "cli/message_pump_win.h"
 
-#include "common/counter_clock.h"
+#include "base/counter_clock_win.h"
 #include "stand_in_host/main_window_win.h"
 
 namespace zanvor {

@@ -1,7 +1,7 @@
 #include "cli/tool_instance_win.h"
 
+#include "base/counter_clock_win.h"
 #include "cli/message_pump_win.h"
-#include "common/counter_clock.h"
 #include "stand_in_host/json_text.h"
 
 namespace zanvor {

@@ -2,7 +2,7 @@
 
 #include <psapi.h>
 
-#include "common/counter_clock.h"
+#include "base/counter_clock_win.h"
 #include "stand_in_host/json_text.h"
 
 namespace zanvor {

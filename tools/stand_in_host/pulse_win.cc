@@ -1,6 +1,6 @@
 #include "stand_in_host/pulse_win.h"
 
-#include "common/counter_clock.h"
+#include "base/counter_clock_win.h"
 
 namespace zanvor {
 namespace {

@@ -1,7 +1,8 @@
 // The performance counter in microseconds, for timing across processes of
-// one machine (the host's QPC() and the benchmark programs).
-#ifndef ZANVOR_TOOLS_COMMON_COUNTER_CLOCK_H_
-#define ZANVOR_TOOLS_COMMON_COUNTER_CLOCK_H_
+// one machine (the UDP drain's slices, the host's QPC() and the benchmark
+// programs).
+#ifndef ZANVOR_BASE_COUNTER_CLOCK_WIN_H_
+#define ZANVOR_BASE_COUNTER_CLOCK_WIN_H_
 
 #include <windows.h>
 
@@ -22,4 +23,4 @@ inline uint64_t CounterMicroseconds() {
 
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_COMMON_COUNTER_CLOCK_H_
+#endif  // ZANVOR_BASE_COUNTER_CLOCK_WIN_H_
