@@ -527,7 +527,7 @@ void InstanceProtocol::OnDeliverText(uint32_t wParam, uint32_t lParam) {
   if (!ReadCheckedText(wParam, lParam, &text)) return;
   std::string name;
   std::string message;
-  SplitNameMessage(text, isLeadByte_, &name, &message);
+  SplitNameMessage(text, &name, &message);
   RunHandler(name, message);
 }
 
@@ -540,7 +540,7 @@ void InstanceProtocol::OnPostLocalText(uint32_t wParam, uint32_t lParam) {
   if (!ReadCheckedText(wParam, lParam, &text)) return;
   std::string name;
   std::string message;
-  SplitNameMessage(text, isLeadByte_, &name, &message);
+  SplitNameMessage(text, &name, &message);
   const int slot = tables.FindSubscription(name);
   if (slot < 0) return;
   // The text is not stored again; the check goes on with it, computed here

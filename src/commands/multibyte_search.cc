@@ -15,9 +15,8 @@ size_t FindMultibyte(const std::string& haystack, const std::string& needle,
   return std::string::npos;
 }
 
-void SplitNameMessage(const std::string& text, LeadByteTest isLeadByte, std::string* name,
-                      std::string* message) {
-  const size_t colon = FindMultibyte(text, ":", isLeadByte);
+void SplitNameMessage(const std::string& text, std::string* name, std::string* message) {
+  const size_t colon = text.find(':');
   if (colon == std::string::npos) {
     name->clear();
     *message = text;

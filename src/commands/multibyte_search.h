@@ -20,10 +20,12 @@ using LeadByteTest = bool (*)(uint8_t);
 size_t FindMultibyte(const std::string& haystack, const std::string& needle,
                      LeadByteTest isLeadByte);
 
-// Splits a name:message text at its first ":" (multibyte-aware). Without a
-// ":" the name is empty and the message is the whole text.
-void SplitNameMessage(const std::string& text, LeadByteTest isLeadByte, std::string* name,
-                      std::string* message);
+// Splits a name:message text at its first ":" byte, in every code page, as
+// the network receivers on other machines do: names hold no 0x3A byte, and
+// no double-byte code page takes 0x3A as a trail byte, so a name that ends in
+// a lone lead byte (cut by LEFT()) still ends at the added ":". Without a ":"
+// the name is empty and the message is the whole text.
+void SplitNameMessage(const std::string& text, std::string* name, std::string* message);
 
 }  // namespace zanvor
 
