@@ -274,6 +274,25 @@ class UdpReceiveTest : public ReceiveTest {
     while (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) ++taken;
     return taken;
   }
+  // Sends `count` distinct packets, waits for the first notification and
+  // takes it out of the queue with any that came with it; *notified is its
+  // lParam.
+  void SendBurstAndTakeFirstNotification(int count, LPARAM* notified) {
+    for (int i = 0; i < count; ++i) {
+      std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
+      packet[1] = static_cast<uint8_t>(i);
+      packet[2] = static_cast<uint8_t>(i >> 8);
+      Send(packet);
+    }
+    MSG msg;
+    const DWORD end = GetTickCount() + 2000;
+    while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
+      ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+    }
+    *notified = msg.lParam;
+    TakeNotifications();
+  }
   // Hands every notification and resume timer tick that arrives within
   // `ms` to the receiver.
   void PumpNotificationsAndTimers(DWORD ms) {
@@ -326,23 +345,12 @@ TEST_F(UdpReceiveTest, DatagramsAreDeliveredOnceAcrossBothPathsAndJunkIsDropped)
 // datagram is read in the end.
 TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   constexpr int kBurst = 1500;
-  for (int i = 0; i < kBurst; ++i) {
-    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
-    packet[1] = static_cast<uint8_t>(i);
-    packet[2] = static_cast<uint8_t>(i >> 8);
-    Send(packet);
-  }
-  MSG msg;
-  const DWORD end = GetTickCount() + 2000;
-  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
-    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
-  }
-  TakeNotifications();  // any that came with the first
+  LPARAM notified = 0;
+  ASSERT_NO_FATAL_FAILURE(SendBurstAndTakeFirstNotification(kBurst, &notified));
   constexpr UINT_PTR kHostsTimer = 77;
   ASSERT_NE(SetTimer(window, kHostsTimer, 1, nullptr), 0u);
   Sleep(20);
-  library.udpReceiver.OnNotify(msg.lParam);
+  library.udpReceiver.OnNotify(notified);
   KillTimer(window, kHostsTimer);
   const uint32_t readAtOnce = library.receiving.counters.udpDatagrams;
   EXPECT_GT(readAtOnce, 0u);
@@ -357,6 +365,7 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   // The ring wrapped many times over: count the DeliverText posts, unread.
   int posts = 0;
   const UINT id = State().messageId;
+  MSG msg;
   while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) ++posts;
   EXPECT_EQ(static_cast<uint32_t>(posts), counters.delivered);
   // The socket emptied, notifications are on again.
@@ -368,22 +377,12 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
 // Only a message the host posted waits: the drain gives way to it, and the
 // one notification that brings the rest comes behind it.
 TEST_F(UdpReceiveTest, ABurstGivesWayToTheHostsPostedMessageAndResumesBehindIt) {
-  for (int i = 0; i < 1500; ++i) {
-    std::vector<uint8_t> packet = Packet("news:" + std::to_string(i), 0);
-    packet[1] = static_cast<uint8_t>(i);
-    packet[2] = static_cast<uint8_t>(i >> 8);
-    Send(packet);
-  }
-  MSG msg;
-  const DWORD end = GetTickCount() + 2000;
-  while (!PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
-    ASSERT_LT(static_cast<int32_t>(GetTickCount() - end), 0) << "no notification came";
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
-  }
-  TakeNotifications();
+  LPARAM notified = 0;
+  ASSERT_NO_FATAL_FAILURE(SendBurstAndTakeFirstNotification(1500, &notified));
   constexpr UINT kHostsOwn = WM_APP + 7;
   ASSERT_TRUE(PostMessageA(window, kHostsOwn, 0, 0));
-  library.udpReceiver.OnNotify(msg.lParam);
+  library.udpReceiver.OnNotify(notified);
+  MSG msg;
   EXPECT_LT(library.receiving.counters.udpDatagrams, 1500u) << "read on past the host's message";
   std::vector<UINT> order;
   while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
