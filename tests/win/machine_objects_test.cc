@@ -53,32 +53,29 @@ TEST_F(MachineObjectsTest, EveryObjectOpensAndASecondInstanceSharesTheSection) {
 }
 
 TEST_F(MachineObjectsTest, TheFirstStepThatFailsIsReturnedWithItsError) {
-  {
-    UniqueHandle squatter = Squat(serverMutex_);
+  // What stays open is what opened before the failed step.
+  struct Case {
+    std::string squatted;
+    JoinStep failed;
+    bool serverMutexOpen;
+    bool messagesRegistered;
+    bool bufferMutexOpen;
+  };
+  const Case cases[] = {
+      {serverMutex_, JoinStep::kServerMutex, false, false, false},
+      {bufferMutex_, JoinStep::kBufferMutex, true, true, false},
+      {section_, JoinStep::kSection, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.squatted);
+    UniqueHandle squatter = Squat(c.squatted);
     MachineObjects objects;
     const JoinResult result = objects.Open(names_);
-    EXPECT_EQ(result.failed, JoinStep::kServerMutex);
+    EXPECT_EQ(result.failed, c.failed);
     EXPECT_EQ(result.error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(objects.messages.instance, 0u) << "nothing after the failed step";
-    EXPECT_EQ(objects.bufferMutex(), nullptr);
-  }
-  {
-    UniqueHandle squatter = Squat(bufferMutex_);
-    MachineObjects objects;
-    const JoinResult result = objects.Open(names_);
-    EXPECT_EQ(result.failed, JoinStep::kBufferMutex);
-    EXPECT_EQ(result.error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
-    EXPECT_NE(objects.serverMutex(), nullptr) << "what opened before stays open";
-    EXPECT_NE(objects.messages.instance, 0u);
-    EXPECT_EQ(objects.section(), nullptr);
-  }
-  {
-    UniqueHandle squatter = Squat(section_);
-    MachineObjects objects;
-    const JoinResult result = objects.Open(names_);
-    EXPECT_EQ(result.failed, JoinStep::kSection);
-    EXPECT_EQ(result.error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
-    EXPECT_NE(objects.bufferMutex(), nullptr);
+    EXPECT_EQ(objects.serverMutex() != nullptr, c.serverMutexOpen);
+    EXPECT_EQ(objects.messages.instance != 0, c.messagesRegistered);
+    EXPECT_EQ(objects.bufferMutex() != nullptr, c.bufferMutexOpen);
     EXPECT_EQ(objects.section(), nullptr);
   }
 }
