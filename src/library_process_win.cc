@@ -31,8 +31,14 @@ class LibraryProcess::Membership {
    public:
     Step(const Membership* membership, void (*undo)(LibraryProcess&))
         : membership_(membership), undo_(undo) {}
+    // Only the protocol's Leave can throw (std::bad_alloc). A destructor
+    // must not, and the steps below this one must still be undone.
     ~Step() {
-      if (membership_->process_ != nullptr) undo_(*membership_->process_);
+      if (membership_->process_ == nullptr) return;
+      try {
+        undo_(*membership_->process_);
+      } catch (...) {
+      }
     }
     Step(const Step&) = delete;
     Step& operator=(const Step&) = delete;
