@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/listen_session.h"
 #include "cli/message_pump_win.h"
 #include "cli/post_verb.h"
@@ -102,7 +103,8 @@ class InstancePoster final : public MessagePoster {
 
 }  // namespace
 
-int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
+int RunPostVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   const std::string problem = CheckPostArguments(options);
   if (!problem.empty()) {
     out.Err("zanvor: " + problem + " (see zanvor post --help)");
@@ -141,7 +143,8 @@ int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
   return code;
 }
 
-int RunListenVerb(const VerbOptions& options, ToolOutput& out) {
+int RunListenVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   for (const std::string& name : options.names) {
     const std::string problem = CheckSubscribableName(name);
     if (!problem.empty()) {
