@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "cli/post_verb.h"
 #include "contract/network.h"
 
 namespace zanvor {
@@ -269,7 +270,8 @@ bool TakeNameAndMessage(const std::vector<std::string>& arguments, Invocation* o
     *problem = "--lines needs MESSAGE - (standard input)";
     return false;
   }
-  return true;
+  *problem = CheckPostArguments(o);
+  return problem->empty();
 }
 
 bool TakeNames(const std::vector<std::string>& arguments, Invocation* out, std::string* problem) {

@@ -125,11 +125,6 @@ class UdpPoster final : public MessagePoster {
 
 int Post(const Invocation& invocation, ToolOutput& out) {
   const VerbOptions& options = invocation.options;
-  const std::string problem = CheckPostArguments(options);
-  if (!problem.empty()) {
-    out.Err("zanvor: " + problem + " (see zanvor post --help)");
-    return kExitUsage;
-  }
   CatchInterrupts();
   PosixMessages messages(options);
   UdpPoster poster;

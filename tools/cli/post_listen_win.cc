@@ -14,6 +14,7 @@
 #include "commands/arg_checks.h"
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
+#include "contract/network.h"
 #include "stand_in_host/json_text.h"
 #include "stand_in_host/lexer.h"
 #include "stand_in_host/line_source_win.h"
@@ -88,7 +89,7 @@ class InstancePoster final : public MessagePoster {
 
   bool Post(const std::string& name, const std::string& message, std::string* error) override {
     const bool posted = instance_.Call(local_ ? "ZANVOR_LOCAL" : "ZANVOR", {name, message}, error);
-    if (!posted && error->compare(0, 26, "Unable to send the message") == 0) {
+    if (!posted && error->rfind(kSendErrorText, 0) == 0) {
       *error += " (neither network path took the datagram; zanvor doctor shows why)";
     }
     // The instance's own messages keep flowing between posts.
@@ -105,11 +106,6 @@ class InstancePoster final : public MessagePoster {
 
 int RunPostVerb(const Invocation& invocation, ToolOutput& out) {
   const VerbOptions& options = invocation.options;
-  const std::string problem = CheckPostArguments(options);
-  if (!problem.empty()) {
-    out.Err("zanvor: " + problem + " (see zanvor post --help)");
-    return kExitUsage;
-  }
   WinMessages messages(options);
   std::string error;
   if (!messages.Prepare(&error)) {
