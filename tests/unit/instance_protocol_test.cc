@@ -196,6 +196,86 @@ TEST_F(InstanceProtocolTest, AClientThatNeverFoundItsServerWithdrawsNothing) {
   EXPECT_EQ(m_.CountPosts(kUnregisterSubscriber), 0);
 }
 
+// A change of this instance's own names goes to a remote server, whatever
+// the tables made of it, and only to one.
+TEST_F(InstanceProtocolTest, AClientForwardsItsChangesOnlyWhileARemoteServerIsKnown) {
+  const int s = m_.Load();
+  const int a = m_.Load();  // not pumped: no server known yet
+  m_[a].Subscribe("a", kHandler);
+  m_[a].Unsubscribe("b");
+  m_[s].Subscribe("c", kHandler);  // the server: nothing to forward
+  EXPECT_EQ(m_.posts.size(), 2u);  // the announcement and the query
+  m_.Pump();
+
+  const size_t before = m_.posts.size();
+  m_[a].Subscribe("d", kHandler);
+  m_[a].Unsubscribe("never subscribed");  // forwarded all the same
+  ASSERT_EQ(m_.posts.size(), before + 2);
+  const FakePost& registration = m_.posts[before];
+  EXPECT_EQ(registration.window, m_.Window(s));
+  EXPECT_EQ(CodeOf(registration.wParam), kRegisterSubscriber);
+  EXPECT_EQ(m_.Read(PositionOf(registration.wParam)), "d");
+  EXPECT_EQ(registration.lParam, m_.Window(a));
+  const FakePost& withdrawal = m_.posts[before + 1];
+  EXPECT_EQ(withdrawal.window, m_.Window(s));
+  EXPECT_EQ(CodeOf(withdrawal.wParam), kUnregisterSubscriber);
+  EXPECT_EQ(m_.Read(PositionOf(withdrawal.wParam)), "never subscribed");
+  EXPECT_EQ(withdrawal.lParam, m_.Window(a));
+  m_.Pump();
+
+  // A name that could not be stored is not posted: position 0 would hand
+  // the server whatever the ring's first record holds.
+  m_.storesFail = true;
+  const size_t failed = m_.posts.size();
+  m_[a].Subscribe("e", kHandler);
+  EXPECT_EQ(m_.posts.size(), failed);
+  EXPECT_GE(m_[a].tables.FindSubscription("e"), 0);
+}
+
+// Every name a client holds goes to a server it learns of and is withdrawn
+// at its unload, in slot order, each with the client's own window whatever
+// window its entries hold.
+TEST_F(InstanceProtocolTest, AClientSendsEveryNameInSlotOrderToItsServerAndAtUnload) {
+  const int s = m_.Load();
+  const int a = m_.Load();  // not pumped: no server known yet
+  for (const char* name : {"a", "b", "c"}) m_[a].Subscribe(name, kHandler);
+  m_[a].Unsubscribe("b");
+  m_[a].tables.AddSubscription({0x300, "d", "", false});  // takes the freed record
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), 0);
+  m_.Pump();
+  m_.Unload(a);
+  m_.Pump();
+  Strings sent;
+  for (const FakePost& post : m_.posts) {
+    const uint32_t code = CodeOf(post.wParam);
+    if (post.from != a || post.extension ||
+        (code != kRegisterSubscriber && code != kUnregisterSubscriber)) {
+      continue;
+    }
+    EXPECT_EQ(post.window, m_.Window(s));
+    EXPECT_EQ(post.lParam, m_.Window(a));
+    sent.push_back((code == kRegisterSubscriber ? "+" : "-") + m_.Read(PositionOf(post.wParam)));
+  }
+  EXPECT_EQ(sent, (Strings{"+a", "+d", "+c", "-a", "-d", "-c"}));
+  EXPECT_EQ(m_[a].tables.Names(), (Strings{"a", "d", "c"}));  // the tables are unchanged
+}
+
+// The server died, and the instance that took the role over died right
+// after its announcement: the client's first registration finds it gone,
+// and the client sends it no more names but takes the role itself.
+TEST_F(InstanceProtocolTest, ANewServerFoundGoneIsSentNoMoreNames) {
+  LoadSettled(2);
+  for (const char* name : {"a", "b", "c"}) m_[1].Subscribe(name, kHandler);
+  m_.Pump();
+  m_.Kill(0);
+  const int b = m_.Load();  // wins the abandoned role and announces it
+  ASSERT_TRUE(m_[b].IsServer());
+  m_.Kill(b);
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(b)), 1);
+  EXPECT_TRUE(m_[1].IsServer());
+}
+
 // A server that ended without unloading sent no ServerLeaving. The first
 // instance whose post finds its window gone takes the role and announces it;
 // an instance that loses that race holds its text until it knows the winner.
@@ -342,14 +422,22 @@ TEST_F(InstanceProtocolTest, AFullTableIsShownInTheInstanceThatAsked) {
   m_.Pump();
   EXPECT_EQ(m_.ErrorBoxes(1), Strings{kTableFullText});
   EXPECT_EQ(m_[1].tables.FindSubscription("n50"), -1);
+  EXPECT_EQ(m_.CountPosts(kTableFull), 1);
+  EXPECT_EQ(m_.CountPosts(kTableFull, m_.Window(1)), 1);
 
   // The server's table now holds 50 names; a name that fits instance 2's
   // own table is refused there.
   m_[2].Subscribe("other", kHandler);
   m_.Pump();
   EXPECT_EQ(m_.ErrorBoxes(2), Strings{kTableFullText});
+  EXPECT_EQ(m_.CountPosts(kTableFull, m_.Window(2)), 1);
   EXPECT_EQ(m_[2].ListSubscriptions(), "other\t\tDO OnEvt WITH <Msg>\n");
   EXPECT_TRUE(m_.ErrorBoxes(0).empty());
+  for (const FakePost& post : m_.posts) {
+    if (!post.extension && CodeOf(post.wParam) == kTableFull) {
+      EXPECT_EQ(post.lParam, 0u);
+    }
+  }
 }
 
 TEST_F(InstanceProtocolTest, AnOverwrittenTextRunsNoHandler) {
