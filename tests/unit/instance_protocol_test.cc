@@ -37,6 +37,12 @@ class InstanceProtocolTest : public ::testing::Test {
   std::vector<uint32_t> Subscribers(int server, const std::string& name) {
     return m_[server].tables.WindowsOf(m_[server].tables.FindSubscription(name));
   }
+  // ZANVOR_LOCAL in instance `from`, then every queue delivered.
+  bool PostAndPump(int from, const std::string& text) {
+    const bool stored = m_[from].PostLocal(text);
+    m_.Pump();
+    return stored;
+  }
   void Send(int to, InstanceCode code, const std::string& text, uint32_t lParam) {
     m_.Post(-1, m_.Window(to), MakeWParam(code, m_.Store(text)), lParam);
     m_.Pump();
@@ -72,14 +78,12 @@ TEST_F(InstanceProtocolTest, TheFirstInstanceWinsAndLaterOnesAskForIt) {
 TEST_F(InstanceProtocolTest, ALocalPostRunsEverySubscribersHandlerOnce) {
   LoadSettled(4);
   SubscribeAll({0, 1, 2}, "orders");
-  m_[3].PostLocal("orders:42");
-  m_.Pump();
+  PostAndPump(3, "orders:42");
   for (const int i : {0, 1, 2}) EXPECT_EQ(m_.Executed(i), Strings{Ran("42")}) << i;
   EXPECT_TRUE(m_.Executed(3).empty());
   EXPECT_EQ(m_.CountPosts(kDeliverText), 3);
 
-  m_[1].PostLocal("orders:say \"hi\"");
-  m_.Pump();
+  PostAndPump(1, "orders:say \"hi\"");
   EXPECT_EQ(m_.Executed(2), (Strings{Ran("42"), "DO OnEvt WITH \"say \"+CHR(34)+\"hi\"+CHR(34)"}));
 }
 
@@ -96,8 +100,7 @@ TEST_F(InstanceProtocolTest, WhenTheServerLeavesExactlyOneTakesOverAndDeliveryRe
   EXPECT_EQ(Subscribers(server, "x"),
             (std::vector<uint32_t>{m_.Window(server), m_.Window(client)}));
 
-  m_[client].PostLocal("x:again");
-  m_.Pump();
+  PostAndPump(client, "x:again");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("again")});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("again")});
   EXPECT_TRUE(m_.Executed(0).empty());
@@ -144,9 +147,8 @@ TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsDroppedAndNotKept)
   EXPECT_EQ(Subscribers(b, "n"), std::vector<uint32_t>{m_.Window(1)});
 
   m_.Kill(b);
-  m_.Unload(1);            // its withdrawal goes to the dead server
-  m_[0].PostLocal("n:x");  // finds the server gone and takes the role
-  m_.Pump();
+  m_.Unload(1);           // its withdrawal goes to the dead server
+  PostAndPump(0, "n:x");  // finds the server gone and takes the role
   ASSERT_TRUE(m_[0].IsServer());
   EXPECT_EQ(m_[0].tables.FindSubscription("n"), -1);
 }
@@ -295,14 +297,12 @@ TEST_F(InstanceProtocolTest, APostToADeadServerIsStillDelivered) {
   EXPECT_EQ(m_[3].serverWindow, m_.Window(1));
   EXPECT_EQ(m_.Env(1).settleTimerMs, kServerSettleMs);
   for (const int i : {1, 2, 3}) EXPECT_TRUE(m_.Executed(i).empty()) << i;
-  m_[3].PostLocal("x:3");  // while the server settles: after the held ones
-  m_.Pump();
+  PostAndPump(3, "x:3");  // while the server settles: after the held ones
   for (const int i : {1, 2, 3}) {
     EXPECT_EQ(m_.Executed(i), (Strings{Ran("1"), Ran("2"), Ran("3")})) << i;
   }
 
-  m_[2].PostLocal("x:4");
-  m_.Pump();
+  PostAndPump(2, "x:4");
   for (const int i : {1, 2, 3}) EXPECT_EQ(m_.Executed(i).back(), Ran("4")) << i;
   EXPECT_EQ(m_.CountPosts(kPostLocalText, m_.Window(1)), 3);  // nothing made twice
   EXPECT_EQ(m_.Env(1).settleTimerMs, 0u);
@@ -316,8 +316,7 @@ TEST_F(InstanceProtocolTest, ASubscribeToADeadServerAlsoReplacesIt) {
   EXPECT_TRUE(m_[1].IsServer());
   EXPECT_EQ(m_[2].serverWindow, m_.Window(1));
   EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(1)), 0);  // its own table holds it
-  m_[2].PostLocal("y:hello");
-  m_.Pump();
+  PostAndPump(2, "y:hello");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("hello")});
 }
 
@@ -329,18 +328,15 @@ TEST_F(InstanceProtocolTest, AnInstanceLeftWithoutAServerClaimsOnItsNextPost) {
   LoadSettled(2);
   SubscribeAll({0, 1}, "n");
   m_.DestroyWindow(0);
-  EXPECT_TRUE(m_[1].PostLocal("n:1"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(1, "n:1"));
   EXPECT_EQ(m_[1].serverWindow, 0u);
   EXPECT_TRUE(m_.Executed(1).empty());
 
   m_.Kill(0);
-  EXPECT_TRUE(m_[1].PostLocal("n:2"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(1, "n:2"));
   EXPECT_TRUE(m_[1].IsServer());
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2")}));
-  m_[1].PostLocal("n:3");
-  m_.Pump();
+  PostAndPump(1, "n:3");
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
 }
@@ -366,8 +362,7 @@ TEST_F(InstanceProtocolTest, AnInstanceWithoutAServerAsksAtMostOncePerCall) {
   m_.Kill(0);
   m_[1].Subscribe("m", kHandler);
   EXPECT_TRUE(m_[1].IsServer());
-  m_[1].PostLocal("m:3");
-  m_.Pump();
+  PostAndPump(1, "m:3");
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
 }
@@ -378,8 +373,7 @@ TEST_F(InstanceProtocolTest, APostBeforeTheServerIsKnownIsDeliveredWhenItIs) {
   LoadSettled(1);
   SubscribeAll({0}, "x");
   const int a = m_.Load();
-  EXPECT_TRUE(m_[a].PostLocal("x:early"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(a, "x:early"));
   EXPECT_EQ(m_.Executed(0), Strings{Ran("early")});
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
   EXPECT_EQ(m_.CountPosts(kServerQuery), 1);  // the claim lost to a live owner asks no more
@@ -403,16 +397,14 @@ TEST_F(InstanceProtocolTest, TheServerForgetsAWindowThatIsGone) {
   SubscribeAll({1, 2}, "shared");
   m_.Kill(1);
   m_[2].PostLocal("x:1");
-  m_[2].PostLocal("shared:2");
-  m_.Pump();
+  PostAndPump(2, "shared:2");
   EXPECT_EQ(m_[0].tables.FindSubscription("x"), -1);
   EXPECT_EQ(Subscribers(0, "shared"), std::vector<uint32_t>{m_.Window(2)});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("2")});
   EXPECT_TRUE(m_[0].IsServer());  // a gone client is no reason to claim
 
   const int before = m_.CountPosts(kDeliverText);
-  m_[2].PostLocal("x:3");
-  m_.Pump();
+  PostAndPump(2, "x:3");
   EXPECT_EQ(m_.CountPosts(kDeliverText), before);
 }
 
@@ -501,8 +493,7 @@ TEST_F(InstanceProtocolTest, NetworkTextsAreStoredOnceAndPostedInEntryOrder) {
 TEST_F(InstanceProtocolTest, TextsThatNameNoSubscriptionDoNothing) {
   LoadSettled(2);
   SubscribeAll({1}, "a");
-  m_[0].PostLocal("a:b:m");  // splits at the first colon
-  m_.Pump();
+  PostAndPump(0, "a:b:m");  // splits at the first colon
   EXPECT_EQ(m_.Executed(1), Strings{Ran("b:m")});
 
   const int before = m_.CountPosts(kDeliverText);
@@ -603,8 +594,7 @@ TEST_F(JoinAndSettleTest, NoInstanceTakesWindowZeroForItsServer) {
   m_.Pump();
   EXPECT_EQ(m_[1].serverWindow, m_.Window(0));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
-  m_[1].PostLocal("x:1");
-  m_.Pump();
+  PostAndPump(1, "x:1");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
 }
 
@@ -616,8 +606,7 @@ TEST_F(JoinAndSettleTest, AnInstanceThatWinsOnServerLeavingHoldsPostsUntilTheOth
   m_.Unload(0);
   m_.PumpOnly(2);
   ASSERT_TRUE(m_[2].IsServer());
-  m_[2].PostLocal("x:1");
-  m_.Pump();
+  PostAndPump(2, "x:1");
   EXPECT_EQ(m_[1].serverWindow, m_.Window(2));
   EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("1")});
@@ -675,8 +664,7 @@ TEST_F(RegistrationAckTest, AnOverwrittenRegistrationIsUndoneAndSentAgain) {
   EXPECT_EQ(Subscribers(0, "late"), std::vector<uint32_t>{m_.Window(1)});
   EXPECT_TRUE(m_[1].AwaitingAck().empty());
   EXPECT_EQ(m_.Env(1).retryTimerMs, 0u);
-  m_[0].PostLocal("late:m");
-  m_.Pump();
+  PostAndPump(0, "late:m");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("m")});
 }
 
@@ -814,8 +802,7 @@ TEST_F(NameChangeAckTest, AWithdrawalReadAsAnotherClientsNameIsSetRight) {
   EXPECT_EQ(m_[kServer].tables.FindSubscription("aaaa"), -1);
   EXPECT_TRUE(m_[kClient].AwaitingAck().empty());
   EXPECT_EQ(m_.Env(kClient).retryTimerMs, 0u);
-  m_[kServer].PostLocal("bbbb:m");
-  m_.Pump();
+  PostAndPump(kServer, "bbbb:m");
   EXPECT_EQ(m_.Executed(kClient), Strings{Ran("m")});
   EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, 0u);
 }
