@@ -273,7 +273,9 @@ TEST_F(InstanceProtocolTest, ANewServerFoundGoneIsSentNoMoreNames) {
   const int b = m_.Load();  // wins the abandoned role and announces it
   ASSERT_TRUE(m_[b].IsServer());
   m_.Kill(b);
+  const int before = m_.CountPosts(kRegisterSubscriber);
   m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), before + 1);
   EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(b)), 1);
   EXPECT_TRUE(m_[1].IsServer());
 }
