@@ -134,25 +134,6 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
   }
 }
 
-// Sends again each name change whose time has come; see PendingNameChanges.
-void InstanceProtocol::OnRetryTimer() {
-  env_.CancelRetryTimer();
-  if (pending_.empty()) return;
-  if (!RemoteServerKnown() || leaving_) {
-    // Not given up: the next server gets every name again, and at unload
-    // nothing is owed any more.
-    pending_.Clear();
-    return;
-  }
-  for (const PendingNameChanges::Change& change : pending_.TakeDue(env_.NowMs())) {
-    if (!RemoteServerKnown()) return;  // a post found the server gone
-    SendPending(change.name, change.code);
-  }
-  ArmForEarliest();
-}
-
-std::vector<std::string> InstanceProtocol::AwaitingAck() const { return pending_.Names(); }
-
 void InstanceProtocol::Subscribe(const std::string& name, const std::string& handler) {
   AddToTables({mainWindow, name, handler, true});
   // Without a server the name was kept here only; it is registered with the
@@ -204,152 +185,6 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
     ReplaceGoneServer(wParam, lParam);
   }
   return result;
-}
-
-void InstanceProtocol::AddToTables(const SubscriptionRequest& request) {
-  const TableOutcome outcome = tables.AddSubscription(request);
-  if (outcome == TableOutcome::kFull) {
-    Post(request.window, MakeWParam(kTableFull), 0);
-  } else if (outcome != TableOutcome::kRefused && RemoteServerKnown()) {
-    ForwardName(kRegisterSubscriber, request.name, request.window);
-  }
-}
-
-// A withdrawal is passed on even when the tables did not hold the pair: the
-// server may hold it all the same.
-void InstanceProtocol::RemoveFromTables(uint32_t window, const std::string& name) {
-  if (tables.RemoveSubscription(window, name) != TableOutcome::kRefused && RemoteServerKnown()) {
-    ForwardName(kUnregisterSubscriber, name, window);
-  }
-}
-
-// A registration or withdrawal another instance sent the server.
-void InstanceProtocol::OnNameChange(uint32_t wParam, uint32_t window) {
-  const std::string name = env_.ReadName(PositionOf(wParam));
-  if (CodeOf(wParam) == kRegisterSubscriber) {
-    AddToTables({window, name, std::string(), false});
-  } else {
-    RemoveFromTables(window, name);
-  }
-  Acknowledge(wParam, window, name);
-}
-
-void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
-  // At unload nothing waits for an acknowledgement any more.
-  if (window != mainWindow || leaving_) {
-    // A name that could not be stored is not posted: the server would read
-    // whatever text the ring's first record holds.
-    const uint16_t position = env_.StoreText(name);
-    if (position != 0) Post(serverWindow, MakeWParam(code, position), window);
-    return;
-  }
-  // Only this change starts its schedule afresh; the others keep theirs.
-  SendPending(name, code, true);
-  // The post may have found the server gone, and this instance may have won
-  // the role since.
-  if (RemoteServerKnown()) ArmForEarliest();
-}
-
-// In slot order, for as long as a remote server is known (checked before
-// each name, since a post may find it gone). Every name goes with this
-// instance's window, whatever its entries hold.
-void InstanceProtocol::ForwardAll(InstanceCode code) {
-  for (const std::string& name : tables.Names()) {
-    if (!RemoteServerKnown()) return;
-    ForwardName(code, name, mainWindow);
-  }
-}
-
-// Stores `name` and posts `code` for this instance's window, awaiting the
-// acknowledgement of that copy, unless the tables no longer call for the
-// change.
-void InstanceProtocol::SendPending(const std::string& name, InstanceCode code, bool fresh) {
-  const bool held = tables.FindSubscription(name) >= 0;
-  if (!pending_.Prepare(name, code, held, fresh, env_.NowMs())) return;
-  const uint16_t position = env_.StoreText(name);
-  // Not posted, as in ForwardName; the timer tries again.
-  if (position == 0) return;
-  pending_.Sent(name, position);
-  // Last: the post may find the server gone and change everything above.
-  Post(serverWindow, MakeWParam(code, position), mainWindow);
-}
-
-// Arms the retry timer for the change due first.
-void InstanceProtocol::ArmForEarliest() {
-  if (pending_.empty()) {
-    env_.CancelRetryTimer();
-    return;
-  }
-  env_.ArmRetryTimer(pending_.WaitFrom(env_.NowMs()));
-}
-
-void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
-  // Tells the client which name arrived and what was done under it, so that
-  // it can send a change again whose record was overwritten or never stored,
-  // and set right what the server did with another name read in its place.
-  if (window == mainWindow) return;
-  env_.PostExtension(ExtensionMessage::kRegisterAck, window,
-                     MakeRegisterAck(CodeOf(wParam), PositionOf(wParam)), TextCheck(name));
-}
-
-void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
-  if (!RemoteServerKnown()) return;
-  const std::vector<std::string> held = NamesWithCheck(check);
-  switch (pending_.Acknowledge(PositionOf(wParam), CodeOf(wParam), check, !held.empty())) {
-    case PendingNameChanges::AckVerdict::kConfirmed:
-      ArmForEarliest();
-      break;
-    case PendingNameChanges::AckVerdict::kRegisterAgain:
-      ForwardName(kRegisterSubscriber, held.back(), mainWindow);
-      break;
-    case PendingNameChanges::AckVerdict::kUndo:
-      env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
-      break;
-    case PendingNameChanges::AckVerdict::kNone:
-      break;
-  }
-}
-
-void InstanceProtocol::OnRegisterUndo(uint32_t check, uint32_t window) {
-  if (!IsServer() || window == 0 || window == mainWindow) return;
-  for (const std::string& name : NamesWithCheck(check)) RemoveFromTables(window, name);
-}
-
-// The in-use names whose TextCheck is `check`, in slot order.
-std::vector<std::string> InstanceProtocol::NamesWithCheck(uint32_t check) const {
-  std::vector<std::string> names;
-  for (const std::string& name : tables.Names()) {
-    if (TextCheck(name) == check) names.push_back(name);
-  }
-  return names;
-}
-
-void InstanceProtocol::AnswerStatus(uint32_t window) {
-  StatusReport report;
-  report.window = mainWindow;
-  report.serverWindow = serverWindow;
-  report.isServer = IsServer();
-  report.instance = counters;
-  for (int slot = 0; slot < SubscriptionTables::kRecordCount; ++slot) {
-    if (tables.records[slot].inUse != 1) continue;
-    ++report.tableNames;
-    if (tables.FindSubscriber(slot, mainWindow) >= 0) ++report.ownNames;
-  }
-  for (const SubscriberEntry& entry : tables.entries) {
-    report.tableEntries += entry.slot != SubscriptionTables::kFreeSlot;
-  }
-  env_.AddMachineStatus(&report);
-  const std::string text = FormatStatusReport(report);
-  const uint16_t position = env_.StoreText(text);
-  if (position == 0) return;
-  env_.PostExtension(ExtensionMessage::kStatus, window, MakeStatusAnswer(position),
-                     TextCheck(text));
-}
-
-void InstanceProtocol::StopAwaitingAll() {
-  if (pending_.empty()) return;
-  pending_.Clear();
-  env_.CancelRetryTimer();
 }
 
 // The server ended without unloading: it broadcast no ServerLeaving, so this
@@ -491,5 +326,175 @@ void InstanceProtocol::OnPostLocalText(uint32_t wParam, uint32_t lParam) {
   // so that a text from an older poster (lParam 0) is protected from now on.
   FanOut(slot, PositionOf(wParam), TextCheck(text));
 }
+
+void InstanceProtocol::AnswerStatus(uint32_t window) {
+  StatusReport report;
+  report.window = mainWindow;
+  report.serverWindow = serverWindow;
+  report.isServer = IsServer();
+  report.instance = counters;
+  for (int slot = 0; slot < SubscriptionTables::kRecordCount; ++slot) {
+    if (tables.records[slot].inUse != 1) continue;
+    ++report.tableNames;
+    if (tables.FindSubscriber(slot, mainWindow) >= 0) ++report.ownNames;
+  }
+  for (const SubscriberEntry& entry : tables.entries) {
+    report.tableEntries += entry.slot != SubscriptionTables::kFreeSlot;
+  }
+  env_.AddMachineStatus(&report);
+  const std::string text = FormatStatusReport(report);
+  const uint16_t position = env_.StoreText(text);
+  if (position == 0) return;
+  env_.PostExtension(ExtensionMessage::kStatus, window, MakeStatusAnswer(position),
+                     TextCheck(text));
+}
+
+// The names. The server applies the changes the others send it and
+// acknowledges each; a client passes each change of its own names on to the
+// server and sends it again until it is acknowledged (PendingNameChanges
+// keeps the books). TableFull goes to the window that asked.
+
+void InstanceProtocol::AddToTables(const SubscriptionRequest& request) {
+  const TableOutcome outcome = tables.AddSubscription(request);
+  if (outcome == TableOutcome::kFull) {
+    Post(request.window, MakeWParam(kTableFull), 0);
+  } else if (outcome != TableOutcome::kRefused && RemoteServerKnown()) {
+    ForwardName(kRegisterSubscriber, request.name, request.window);
+  }
+}
+
+// A withdrawal is passed on even when the tables did not hold the pair: the
+// server may hold it all the same.
+void InstanceProtocol::RemoveFromTables(uint32_t window, const std::string& name) {
+  if (tables.RemoveSubscription(window, name) != TableOutcome::kRefused && RemoteServerKnown()) {
+    ForwardName(kUnregisterSubscriber, name, window);
+  }
+}
+
+// A registration or withdrawal another instance sent the server.
+void InstanceProtocol::OnNameChange(uint32_t wParam, uint32_t window) {
+  const std::string name = env_.ReadName(PositionOf(wParam));
+  if (CodeOf(wParam) == kRegisterSubscriber) {
+    AddToTables({window, name, std::string(), false});
+  } else {
+    RemoveFromTables(window, name);
+  }
+  Acknowledge(wParam, window, name);
+}
+
+void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
+  // Tells the client which name arrived and what was done under it, so that
+  // it can send a change again whose record was overwritten or never stored,
+  // and set right what the server did with another name read in its place.
+  if (window == mainWindow) return;
+  env_.PostExtension(ExtensionMessage::kRegisterAck, window,
+                     MakeRegisterAck(CodeOf(wParam), PositionOf(wParam)), TextCheck(name));
+}
+
+// In slot order, for as long as a remote server is known (checked before
+// each name, since a post may find it gone). Every name goes with this
+// instance's window, whatever its entries hold.
+void InstanceProtocol::ForwardAll(InstanceCode code) {
+  for (const std::string& name : tables.Names()) {
+    if (!RemoteServerKnown()) return;
+    ForwardName(code, name, mainWindow);
+  }
+}
+
+void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
+  // At unload nothing waits for an acknowledgement any more.
+  if (window != mainWindow || leaving_) {
+    // A name that could not be stored is not posted: the server would read
+    // whatever text the ring's first record holds.
+    const uint16_t position = env_.StoreText(name);
+    if (position != 0) Post(serverWindow, MakeWParam(code, position), window);
+    return;
+  }
+  // Only this change starts its schedule afresh; the others keep theirs.
+  SendPending(name, code, true);
+  // The post may have found the server gone, and this instance may have won
+  // the role since.
+  if (RemoteServerKnown()) ArmForEarliest();
+}
+
+// Stores `name` and posts `code` for this instance's window, awaiting the
+// acknowledgement of that copy, unless the tables no longer call for the
+// change.
+void InstanceProtocol::SendPending(const std::string& name, InstanceCode code, bool fresh) {
+  const bool held = tables.FindSubscription(name) >= 0;
+  if (!pending_.Prepare(name, code, held, fresh, env_.NowMs())) return;
+  const uint16_t position = env_.StoreText(name);
+  // Not posted, as in ForwardName; the timer tries again.
+  if (position == 0) return;
+  pending_.Sent(name, position);
+  // Last: the post may find the server gone and change everything above.
+  Post(serverWindow, MakeWParam(code, position), mainWindow);
+}
+
+// Sends again each name change whose time has come; see PendingNameChanges.
+void InstanceProtocol::OnRetryTimer() {
+  env_.CancelRetryTimer();
+  if (pending_.empty()) return;
+  if (!RemoteServerKnown() || leaving_) {
+    // Not given up: the next server gets every name again, and at unload
+    // nothing is owed any more.
+    pending_.Clear();
+    return;
+  }
+  for (const PendingNameChanges::Change& change : pending_.TakeDue(env_.NowMs())) {
+    if (!RemoteServerKnown()) return;  // a post found the server gone
+    SendPending(change.name, change.code);
+  }
+  ArmForEarliest();
+}
+
+// Arms the retry timer for the change due first.
+void InstanceProtocol::ArmForEarliest() {
+  if (pending_.empty()) {
+    env_.CancelRetryTimer();
+    return;
+  }
+  env_.ArmRetryTimer(pending_.WaitFrom(env_.NowMs()));
+}
+
+void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
+  if (!RemoteServerKnown()) return;
+  const std::vector<std::string> held = NamesWithCheck(check);
+  switch (pending_.Acknowledge(PositionOf(wParam), CodeOf(wParam), check, !held.empty())) {
+    case PendingNameChanges::AckVerdict::kConfirmed:
+      ArmForEarliest();
+      break;
+    case PendingNameChanges::AckVerdict::kRegisterAgain:
+      ForwardName(kRegisterSubscriber, held.back(), mainWindow);
+      break;
+    case PendingNameChanges::AckVerdict::kUndo:
+      env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
+      break;
+    case PendingNameChanges::AckVerdict::kNone:
+      break;
+  }
+}
+
+// The in-use names whose TextCheck is `check`, in slot order.
+std::vector<std::string> InstanceProtocol::NamesWithCheck(uint32_t check) const {
+  std::vector<std::string> names;
+  for (const std::string& name : tables.Names()) {
+    if (TextCheck(name) == check) names.push_back(name);
+  }
+  return names;
+}
+
+void InstanceProtocol::OnRegisterUndo(uint32_t check, uint32_t window) {
+  if (!IsServer() || window == 0 || window == mainWindow) return;
+  for (const std::string& name : NamesWithCheck(check)) RemoveFromTables(window, name);
+}
+
+void InstanceProtocol::StopAwaitingAll() {
+  if (pending_.empty()) return;
+  pending_.Clear();
+  env_.CancelRetryTimer();
+}
+
+std::vector<std::string> InstanceProtocol::AwaitingAck() const { return pending_.Names(); }
 
 }  // namespace zanvor

@@ -32,6 +32,8 @@ namespace zanvor {
 
 constexpr char kTableFullText[] = "Cannot create another subscription.";
 
+// What a post to one window came to: kWindowGone when the window no longer
+// exists (its process ended), kFailed when the post was refused.
 enum class PostResult { kPosted, kWindowGone, kFailed };
 
 // What one instance needs from its machine and its host.
