@@ -88,7 +88,8 @@ class SubscriptionTables {
   // free the tables are left as they were: kFull.
   TableOutcome AddSubscription(const SubscriptionRequest& request);
   // Frees the pair's entry, and the record when nothing refers to it any
-  // more; kUnchanged when the pair was not there.
+  // more; kUnchanged when the pair was not there. Empty or over-long names
+  // are refused.
   TableOutcome RemoveSubscription(uint32_t window, const std::string& name);
   // Every in-use name, in slot order.
   std::vector<std::string> Names() const;
