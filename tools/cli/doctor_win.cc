@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/doctor_run.h"
 #include "cli/message_pump_win.h"
 #include "cli/udp_datagrams.h"
@@ -184,7 +185,8 @@ class WinDoctorMachine final : public DoctorMachine {
 
 }  // namespace
 
-int RunDoctorVerb(const VerbOptions& options, ToolOutput& out) {
+int RunDoctorVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   VerbSession session;
   const int opened = OpenVerbSession(options, false, out, &session);
   if (opened != kExitSuccess) return opened;

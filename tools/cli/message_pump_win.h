@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 
 #include "cli/console_events_win.h"
@@ -17,10 +16,6 @@ namespace zanvor {
 // Pumps the thread's messages until done() holds, the time is up or an
 // interruption came. Returns done().
 bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
-
-// Milliseconds of a clock that never steps back, and since 1970 UTC.
-double MonotonicMilliseconds();
-int64_t UnixMilliseconds();
 
 }  // namespace zanvor
 

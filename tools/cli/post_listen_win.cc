@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/listen_session.h"
 #include "cli/message_pump_win.h"
 #include "cli/post_verb.h"
@@ -13,6 +14,7 @@
 #include "commands/arg_checks.h"
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
+#include "contract/network.h"
 #include "stand_in_host/json_text.h"
 #include "stand_in_host/lexer.h"
 #include "stand_in_host/line_source_win.h"
@@ -87,7 +89,7 @@ class InstancePoster final : public MessagePoster {
 
   bool Post(const std::string& name, const std::string& message, std::string* error) override {
     const bool posted = instance_.Call(local_ ? "ZANVOR_LOCAL" : "ZANVOR", {name, message}, error);
-    if (!posted && error->compare(0, 26, "Unable to send the message") == 0) {
+    if (!posted && error->rfind(kSendErrorText, 0) == 0) {
       *error += " (neither network path took the datagram; zanvor doctor shows why)";
     }
     // The instance's own messages keep flowing between posts.
@@ -102,12 +104,8 @@ class InstancePoster final : public MessagePoster {
 
 }  // namespace
 
-int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
-  const std::string problem = CheckPostArguments(options);
-  if (!problem.empty()) {
-    out.Err("zanvor: " + problem + " (see zanvor post --help)");
-    return kExitUsage;
-  }
+int RunPostVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   WinMessages messages(options);
   std::string error;
   if (!messages.Prepare(&error)) {
@@ -141,7 +139,8 @@ int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
   return code;
 }
 
-int RunListenVerb(const VerbOptions& options, ToolOutput& out) {
+int RunListenVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   for (const std::string& name : options.names) {
     const std::string problem = CheckSubscribableName(name);
     if (!problem.empty()) {

@@ -8,9 +8,6 @@ namespace zanvor {
 namespace {
 
 constexpr char kLibraryFileName[] = "zanvor.fll";
-// As in the stand-in host: a chain of commands that call back into the
-// library is cut here instead of overflowing the stack.
-constexpr int kMaxCommandDepth = 32;
 
 }  // namespace
 
@@ -156,7 +153,7 @@ void ToolInstance::ShowMessageBox(const std::string& text, const std::string& ti
 
 void ToolInstance::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
-    ReportError(HostError::Text("Commands nested too deeply."));
+    ReportError(HostError::Text(kCommandsTooDeepText));
     return;
   }
   ++commandDepth_;

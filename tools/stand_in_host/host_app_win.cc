@@ -8,10 +8,6 @@
 namespace zanvor {
 namespace {
 
-// Commands executed for the library may make the library execute commands
-// again; past this depth the chain is cut instead of overflowing the stack.
-constexpr int kMaxCommandDepth = 32;
-
 void WriteAll(DWORD which, const std::string& line) {
   const std::string data = line + "\n";
   const HANDLE handle = GetStdHandle(which);
@@ -214,7 +210,7 @@ std::string HostApp::PulseText() { return pulse_ == nullptr ? std::string() : pu
 
 void HostApp::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
-    ReportError(HostError::Text("Commands nested too deeply."));
+    ReportError(HostError::Text(kCommandsTooDeepText));
     return;
   }
   ++commandDepth_;

@@ -12,6 +12,8 @@ Environment:
   ZANVOR_RELAY     zanvor_relay.exe
   ZANVOR_BENCH     zanvor_bench.exe (its probes and junk floods)
   ZANVOR_WAIT_SCALE  multiplies every timeout (slow machines)
+  ZANVOR_WINE_TEMPLATE  the template Wine prefix that every machine's prefix
+                   is copied from (default: <repo>/build/wine/template)
 """
 
 from . import netns

@@ -12,13 +12,18 @@ RELAY_EXE = Path(os.environ.get("ZANVOR_RELAY", BUILD / "zanvor_relay.exe"))
 # The native build of the tool (preset native), run inside the LAN's namespaces.
 NATIVE_TOOL = Path(os.environ.get("ZANVOR_NATIVE_TOOL", REPO / "build" / "native" / "zanvor"))
 BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", BUILD / "zanvor_bench.exe"))
+# The Wine prefix that every machine's prefix is copied from; one per
+# checkout, whatever the build tree (hard links need the same file system).
+TEMPLATE = Path(os.environ.get("ZANVOR_WINE_TEMPLATE",
+                               REPO / "build" / "wine" / "template")).absolute()
 WAIT_SCALE = float(os.environ.get("ZANVOR_WAIT_SCALE", "1"))
 
 # Wine is slow to start a process (a second or more on a loaded machine);
 # these bound every wait so that a hang fails instead of blocking the run.
 DEFAULT_TIMEOUT = 30.0
 START_TIMEOUT = 60.0
-PREFIX_CREATE_TIMEOUT = 300.0
+PREFIX_CREATE_TIMEOUT = 180.0
+SERVER_STOP_TIMEOUT = 60.0
 
 
 class HarnessError(AssertionError):
