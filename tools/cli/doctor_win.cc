@@ -20,7 +20,6 @@
 #include "contract/network.h"
 #include "messaging/packet_id_win.h"
 #include "messaging/udp_path_win.h"
-#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {
@@ -36,7 +35,9 @@ class WinDoctorMachine final : public DoctorMachine {
         wait_(TimeoutMilliseconds(options, kDefaultServerWaitSeconds)),
         name_("zanvor-doctor-" + std::to_string(GetCurrentProcessId())) {}
 
-  MailslotOpenResult OpenDomainMailslot() override { return zanvor::OpenDomainMailslot(); }
+  MailslotOpenResult OpenDomainMailslot() override {
+    return zanvor::OpenDomainMailslot(session_.network);
+  }
 
   bool StartInstance(std::string* error) override {
     session_.instance = ToolInstance::Create(session_.network, out_, error);
@@ -130,7 +131,7 @@ class WinDoctorMachine final : public DoctorMachine {
 
   bool WriteMailslot(std::string* error) {
     UniqueFile mailslot;
-    if (!zanvor::OpenDomainMailslot(&mailslot).open) {
+    if (!zanvor::OpenDomainMailslot(session_.network, &mailslot).open) {
       *error = "the domain mailslot cannot be opened";
       return false;
     }

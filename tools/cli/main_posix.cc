@@ -16,7 +16,7 @@
 #include "cli/text_output.h"
 #include "cli/udp_datagrams.h"
 #include "cli/udp_socket_posix.h"
-#include "stand_in_host/line_splitter.h"
+#include "common/line_splitter.h"
 
 namespace zanvor {
 namespace {

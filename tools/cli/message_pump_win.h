@@ -1,22 +1,18 @@
-// The tool's waits: every wait pumps the thread's messages, since the
-// answers it waits for (ServerReply, status answers, the library's own
-// deliveries) arrive as posted window messages, and a Ctrl+C (any console
-// event, see console_events_win.h) ends them.
+// The tool's clocks on Windows. Its waits pump the thread's messages, since
+// the answers it waits for (ServerReply, status answers, the library's own
+// deliveries) arrive as posted window messages: PumpUntil, with the host's
+// other pumps in fll_host/main_window_win.h, which this includes.
 #ifndef ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
 #define ZANVOR_TOOLS_CLI_MESSAGE_PUMP_WIN_H_
 
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 
-#include "cli/console_events_win.h"
+#include "fll_host/console_events_win.h"
+#include "fll_host/main_window_win.h"
 
 namespace zanvor {
-
-// Pumps the thread's messages until done() holds, the time is up or an
-// interruption came. Returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
 
 // Milliseconds of a clock that never steps back, and since 1970 UTC.
 double MonotonicMilliseconds();

@@ -13,10 +13,9 @@
 #include "commands/arg_checks.h"
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
-#include "stand_in_host/json_text.h"
-#include "stand_in_host/lexer.h"
-#include "stand_in_host/line_source_win.h"
-#include "stand_in_host/main_window_win.h"
+#include "common/text.h"
+#include "fll_host/line_source_win.h"
+#include "fll_host/main_window_win.h"
 
 namespace zanvor {
 namespace {
