@@ -16,7 +16,11 @@ std::unique_ptr<ToolInstance> ToolInstance::Create(NetworkAttachment& network, T
 
 ToolInstance::ToolInstance(std::unique_ptr<MainWindow> window, NetworkAttachment& network,
                            ToolOutput& out)
-    : LibraryHost(std::move(window), network, UnloadCheck::kAnyOtherProcedure), out_(out) {}
+    : LibraryHost(
+          std::move(window), network, UnloadCheck::kAnyOtherProcedure,
+          [&out](const std::string& line) { out.Err(line); },
+          [&out](const std::string& line) { out.Err(line); }),
+      out_(out) {}
 
 ToolInstance::~ToolInstance() { UnloadLibrary(); }
 
@@ -42,10 +46,6 @@ bool ToolInstance::Call(const std::string& function, const std::vector<std::stri
   }
   return true;
 }
-
-void ToolInstance::WriteLine(const std::string& line) { out_.Err(line); }
-
-void ToolInstance::WriteDebugLine(const std::string& line) { out_.Err(line); }
 
 void ToolInstance::ReportError(const HostError& error) {
   out_.Err("zanvor: " + SingleLine(error.number == 0 ? error.text : HostErrorText(error.number)));

@@ -45,8 +45,6 @@ class ToolInstance final : public LibraryHost {
   void OnProcedure(Procedure procedure) { procedure_ = std::move(procedure); }
 
   // ScriptHost: the handler commands' side.
-  void WriteLine(const std::string& line) override;
-  void WriteDebugLine(const std::string& line) override;
   void ReportError(const HostError& error) override;
   bool SetLibrary(const std::string& path, HostError* error) override;
   bool ReleaseLibrary(HostError* error) override;

@@ -120,42 +120,42 @@ int RunRingCheck() {
   return consistent ? 0 : 1;
 }
 
-bool ParseCount(const char* text, uint64_t* value) {
+// A count of milliseconds: decimal digits only, at most 32 bits.
+bool Milliseconds(const char* text, uint32_t* out) {
   char* end = nullptr;
-  *value = std::strtoull(text, &end, 10);
-  return end != text && *end == 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (end == text || *end != 0 || text[0] == '-' || value > UINT32_MAX) return false;
+  *out = static_cast<uint32_t>(value);
+  return true;
 }
 
-int Usage() {
+int RunProbe(const std::vector<std::string>& args) {
+  uint32_t ms = 0;
+  const size_t n = args.size();
+  const std::string mode = n > 0 ? args[0] : std::string();
+  if (mode == "hold-mutex" && (n == 3 || (n == 4 && args[3] == "abandon")) &&
+      Milliseconds(args[2].c_str(), &ms)) {
+    return RunHoldMutex(args[1], ms, n == 4);
+  }
+  if (mode == "find-server" && n == 2 && Milliseconds(args[1].c_str(), &ms)) {
+    return RunFindServer(ms);
+  }
+  if (mode == "ring-check" && n == 1) return RunRingCheck();
   std::fprintf(stderr,
                "usage: zanvor_probe.exe hold-mutex NAME MS [abandon] | find-server MS | "
                "ring-check\n");
   return 2;
 }
 
-int Main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string mode = argv[1];
-  uint64_t n = 0;
-  if (mode == "hold-mutex" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "abandon")) &&
-      ParseCount(argv[3], &n)) {
-    return RunHoldMutex(argv[2], static_cast<uint32_t>(n), argc == 5);
-  }
-  if (mode == "find-server" && argc == 3 && ParseCount(argv[2], &n)) {
-    return RunFindServer(static_cast<uint32_t>(n));
-  }
-  if (mode == "ring-check" && argc == 2) return RunRingCheck();
-  return Usage();
-}
-
 }  // namespace
 }  // namespace zanvor
 
 int main(int argc, char** argv) {
+  // Nothing may escape into the C runtime's frames.
   try {
-    return zanvor::Main(argc, argv);
+    return zanvor::RunProbe(std::vector<std::string>(argv + 1, argv + argc));
   } catch (...) {
-    std::fprintf(stderr, "zanvor_probe: out of memory\n");
+    std::fputs("zanvor_probe: out of memory\n", stderr);
     return 3;
   }
 }

@@ -23,10 +23,12 @@ HMODULE ModuleHolding(const void* code) {
 }  // namespace
 
 LibraryHost::LibraryHost(std::unique_ptr<MainWindow> window, NetworkAttachment& network,
-                         UnloadCheck check)
+                         UnloadCheck check, LineSink output, LineSink diagnostics)
     : window_(std::move(window)),
       network_(network),
       unloadCheck_(check),
+      output_(std::move(output)),
+      diagnostics_(std::move(diagnostics)),
       interpreter_(*this, &CounterMicroseconds) {}
 
 LibraryHost::~LibraryHost() = default;

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,9 +40,14 @@ class LibraryHost : public ScriptHost, public HostServices {
     kProcedureOfUnloadedModule,
   };
 
+  // Where the script's lines go: what `?` and the like print (output), and
+  // what DEBUGOUT prints (diagnostics).
+  using LineSink = std::function<void(const std::string& line)>;
+
   // REQUIRES: network (started) outlives the host. A null window is a host
   // without a main window (a COM server): the library is told window 0.
-  LibraryHost(std::unique_ptr<MainWindow> window, NetworkAttachment& network, UnloadCheck check);
+  LibraryHost(std::unique_ptr<MainWindow> window, NetworkAttachment& network, UnloadCheck check,
+              LineSink output, LineSink diagnostics);
   // Derived hosts call UnloadLibrary in their destructors, while their own
   // ReportError and OnLibraryUnloaded still run.
   ~LibraryHost() override;
@@ -53,6 +59,8 @@ class LibraryHost : public ScriptHost, public HostServices {
   void ReportError(const HostError& error) override = 0;
 
   // ScriptHost: the parts every host answers alike.
+  void WriteLine(const std::string& line) override { output_(line); }
+  void WriteDebugLine(const std::string& line) override { diagnostics_(line); }
   bool HasLibraryFunction(const std::string& name) override;
   bool CallLibraryFunction(const std::string& name, const std::vector<Value>& args, Value* result,
                            HostError* error) override;
@@ -92,6 +100,8 @@ class LibraryHost : public ScriptHost, public HostServices {
   std::unique_ptr<MainWindow> window_;
   NetworkAttachment& network_;
   const UnloadCheck unloadCheck_;
+  const LineSink output_;
+  const LineSink diagnostics_;
   std::unique_ptr<LinkLibrary> library_;
   Interpreter interpreter_;
   int commandDepth_ = 0;

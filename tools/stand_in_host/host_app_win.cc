@@ -14,14 +14,11 @@ std::string FunctionLine(const FunctionInfo& function) {
 }
 
 HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkAttachment& network)
-    : LibraryHost(std::move(window), network, UnloadCheck::kProcedureOfUnloadedModule),
+    : LibraryHost(std::move(window), network, UnloadCheck::kProcedureOfUnloadedModule, &WriteStdout,
+                  &WriteStderr),
       binding_([this](const std::string& line) { WriteLine(line); }) {}
 
 HostApp::~HostApp() { UnloadLibrary(); }
-
-void HostApp::WriteLine(const std::string& line) { WriteStdout(line); }
-
-void HostApp::WriteDebugLine(const std::string& line) { WriteStderr(line); }
 
 void HostApp::ReportError(const HostError& error) { WriteStderr(ErrorLine(error)); }
 

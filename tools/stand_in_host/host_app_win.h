@@ -35,8 +35,6 @@ class HostApp final : public LibraryHost {
   void ExecuteScriptLine(const std::string& line);
 
   // ScriptHost.
-  void WriteLine(const std::string& line) override;
-  void WriteDebugLine(const std::string& line) override;
   void ReportError(const HostError& error) override;
   bool SetLibrary(const std::string& path, HostError* error) override;
   bool ReleaseLibrary(HostError* error) override;
