@@ -1,5 +1,6 @@
-// The tool's console control handler and the gate that holds a closing
-// console until the library is unloaded.
+// The console control handler of a process that hosts the library, and the
+// gate that holds a closing console until the library is unloaded. The tool
+// installs it; the host's waits (PumpUntil) end at its interruption.
 #ifndef ZANVOR_TOOLS_FLL_HOST_CONSOLE_EVENTS_WIN_H_
 #define ZANVOR_TOOLS_FLL_HOST_CONSOLE_EVENTS_WIN_H_
 

@@ -92,7 +92,7 @@ class LibraryHost : public ScriptHost, public HostServices {
   static bool PumpEvents(double milliseconds);
 
   LinkLibrary* library() { return library_.get(); }
-  MainWindow* window() { return window_.get(); }
+  MainWindow* mainWindow() { return window_.get(); }
   Interpreter& interpreter() { return interpreter_; }
 
  private:

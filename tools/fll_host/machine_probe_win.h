@@ -1,4 +1,6 @@
-// What the tool learns of this machine's instances without being one: a
+// What a process learns of this machine's instances without being one (the
+// tool's status, doctor and waits for the server; zanvor_probe.exe's
+// find-server): a
 // message-only window of its own asks for the server with ServerQuery (the
 // server answers every asker with ServerReply) and for an instance's status
 // with the status request, whose text it reads from the machine's ring.

@@ -93,7 +93,7 @@ std::string HostApp::ResourceText() {
 }
 
 bool HostApp::DestroyMainWindow() {
-  return window() != nullptr && DestroyWindow(window()->hwnd()) != FALSE;
+  return mainWindow() != nullptr && DestroyWindow(mainWindow()->hwnd()) != FALSE;
 }
 
 bool HostApp::BindEvent(double message, HostError* error) {
