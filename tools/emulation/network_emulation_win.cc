@@ -101,29 +101,29 @@ HANDLE WINAPI EmulatedCreateFileA(LPCSTR name, DWORD access, DWORD share,
   return g_createFileA(name, access, share, security, disposition, flags, templateFile);
 }
 
-bool NetworkEmulation::Configure(const std::string& spec, std::string* error) {
-  if (spec.empty() || spec == "off") {
+bool NetworkEmulation::Configure(const std::string& mode, std::string* error) {
+  if (mode.empty() || mode == "off") {
     mode_ = Mode::kOff;
     return true;
   }
-  if (spec == "local") {
+  if (mode == "local") {
     mode_ = Mode::kLocal;
     return true;
   }
-  if (spec == "remote-off") {
+  if (mode == "remote-off") {
     mode_ = Mode::kRemoteOff;
     return true;
   }
-  if (spec.compare(0, 6, "relay:") == 0) {
+  if (mode.compare(0, 6, "relay:") == 0) {
     char* end = nullptr;
-    const long port = std::strtol(spec.c_str() + 6, &end, 10);
-    if (end != spec.c_str() + 6 && *end == 0 && port > 0 && port < 65536) {
+    const long port = std::strtol(mode.c_str() + 6, &end, 10);
+    if (end != mode.c_str() + 6 && *end == 0 && port > 0 && port < 65536) {
       mode_ = Mode::kRelay;
       relayPort_ = static_cast<uint16_t>(port);
       return true;
     }
   }
-  *error = "unknown mode \"" + spec + "\" (off, local, remote-off or relay:PORT)";
+  *error = "unknown mode \"" + mode + "\" (off, local, remote-off or relay:PORT)";
   return false;
 }
 

@@ -29,7 +29,7 @@ class NetworkEmulation {
   enum class Mode { kOff, kLocal, kRemoteOff, kRelay };
 
   // Parses "", "off", "local", "remote-off" or "relay:PORT".
-  bool Configure(const std::string& spec, std::string* error);
+  bool Configure(const std::string& mode, std::string* error);
   Mode mode() const { return mode_; }
 
   // Starts what the mode needs before any library is loaded (the relay
