@@ -1,12 +1,10 @@
-// The stand-in host's language without Windows: the interpreter against a
-// recording host and a clock of the test's own, the JSON text of output
-// lines, and line splitting across arbitrary read boundaries. Whole scripts
-// in real host processes are the Wine tests' part.
+// The host's script language without Windows: the interpreter against a
+// recording host and a clock of the test's own, and the program text's
+// structure. Whole scripts in real host processes are the Wine tests' part.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/line_splitter.h"
 #include "fll_host/interpreter.h"
 #include "fll_host/output_lines.h"
 #include "fll_host/program_text.h"
@@ -212,73 +210,6 @@ TEST(ProgramTextTest, ProceduresComeFirstEachClosedAndTheMainProgramEndsAtTheFir
                        "? 'never run'", "FUNCTION three", "? 3"}),
       (std::vector<std::string>{"PROC one", "? 1", "ENDPROC", "procedure two && c", "? 2",
                                 "ENDPROC", "FUNCTION three", "? 3", "ENDPROC", "* main", "=A()"}));
-}
-
-// Reads a JSON string literal the way a JSON reader does, giving each code
-// point as one byte; fails the test on anything a reader would refuse.
-std::string DecodeJsonString(const std::string& literal) {
-  std::string out;
-  EXPECT_GE(literal.size(), 2u);
-  EXPECT_EQ(literal.front(), '"');
-  EXPECT_EQ(literal.back(), '"');
-  for (size_t i = 1; i + 1 < literal.size(); ++i) {
-    const char c = literal[i];
-    if (c != '\\') {
-      EXPECT_NE(c, '"') << "unescaped quote at " << i;
-      out += c;
-      continue;
-    }
-    const char e = literal[++i];
-    const std::string simple = "\"\\/bfnrt";
-    const std::string meaning = "\"\\/\b\f\n\r\t";
-    if (simple.find(e) != std::string::npos) {
-      out += meaning[simple.find(e)];
-    } else if (e == 'u' && i + 4 < literal.size()) {
-      const unsigned long code = std::stoul(literal.substr(i + 1, 4), nullptr, 16);
-      EXPECT_LE(code, 0xFFu);
-      out += static_cast<char>(code);
-      i += 4;
-    } else {
-      ADD_FAILURE() << "bad escape \\" << e;
-    }
-  }
-  return out;
-}
-
-// JSON forbids raw control bytes, and bytes from 0x80 would be read as part
-// of a UTF-8 sequence, so both must be escaped.
-TEST(JsonTextTest, EveryByteReadsBackAsOneCodePointFromAsciiText) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  const std::string literal = JsonString(all);
-  for (const char c : literal) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    EXPECT_TRUE(u >= 0x20 && u <= 0x7F) << "raw byte " << static_cast<int>(u);
-  }
-  EXPECT_EQ(DecodeJsonString(literal), all);
-  EXPECT_EQ(JsonString("\xc8"), R"("\u00c8")");
-}
-
-TEST(LineSplitterTest, OnlyLfEndsALineAndOneCrBeforeItIsDropped) {
-  LineSplitter splitter;
-  std::vector<std::string> lines;
-  const std::string bytes = "lf\ncrlf\r\nbare\rcr\n\ntwo\r\r\n";
-  splitter.Feed(bytes.data(), bytes.size(), &lines);
-  EXPECT_EQ(lines, (std::vector<std::string>{"lf", "crlf", "bare\rcr", "", "two\r"}));
-  splitter.Finish(&lines);
-  EXPECT_EQ(lines.size(), 5u);  // nothing was pending
-}
-
-TEST(LineSplitterTest, APartialLineWaitsForItsEndOrForFinish) {
-  LineSplitter splitter;
-  std::vector<std::string> lines;
-  splitter.Feed("par", 3, &lines);
-  splitter.Feed("tial\r", 5, &lines);
-  EXPECT_TRUE(lines.empty());
-  splitter.Feed("\nlast\r", 6, &lines);
-  EXPECT_EQ(lines, (std::vector<std::string>{"partial"}));
-  splitter.Finish(&lines);
-  EXPECT_EQ(lines, (std::vector<std::string>{"partial", "last"}));
 }
 
 }  // namespace
