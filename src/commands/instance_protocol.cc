@@ -1,8 +1,5 @@
 #include "commands/instance_protocol.h"
 
-#include <algorithm>
-#include <utility>
-
 #include "commands/handler_command.h"
 #include "registry/ring_layout.h"
 
@@ -54,7 +51,7 @@ void InstanceProtocol::Leave() {
     env_.Broadcast(MakeWParam(kServerLeaving), 0);
     return;
   }
-  tables.WithdrawAll(*this);
+  ForwardAll(kUnregisterSubscriber);
 }
 
 void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
@@ -73,18 +70,8 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
     // subscriber's own. The subscriber sends its names again, and its
     // unacknowledged withdrawals, to the server it finds.
     case kRegisterSubscriber:
-      if (lParam != 0 && IsServer()) {
-        const std::string name = env_.ReadName(PositionOf(wParam));
-        tables.AddSubscription({lParam, name, std::string()}, *this);
-        Acknowledge(wParam, lParam, name);
-      }
-      break;
     case kUnregisterSubscriber:
-      if (lParam != 0 && IsServer()) {
-        const std::string name = env_.ReadName(PositionOf(wParam));
-        tables.RemoveSubscription({lParam, name, std::string()}, *this);
-        Acknowledge(wParam, lParam, name);
-      }
+      if (lParam != 0 && IsServer()) OnNameChange(wParam, lParam);
       break;
     case kServerLeaving:
       if (OpenMailslotServer()) {
@@ -147,60 +134,14 @@ void InstanceProtocol::OnExtensionMessage(ExtensionMessage message, uint32_t wPa
   }
 }
 
-// Sends again each name change whose time has come, with its own doubled
-// delay before its next copy, and gives up each one whose copies are spent.
-// A change only ever waits on its own schedule: a program that keeps changing
-// names against a server that never answers keeps a bounded list.
-void InstanceProtocol::OnRetryTimer() {
-  env_.CancelRetryTimer();
-  if (awaitingAck_.empty()) return;
-  if (!RemoteServerKnown() || leaving_) {
-    // Not given up: the next server gets every name again, and at unload
-    // nothing is owed any more.
-    awaitingAck_.clear();
-    return;
-  }
-  const uint32_t now = env_.NowMs();
-  std::vector<std::pair<std::string, InstanceCode>> due;  // sending changes the list
-  for (auto it = awaitingAck_.begin(); it != awaitingAck_.end();) {
-    if (static_cast<int32_t>(it->dueMs - now) > 0) {
-      ++it;
-      continue;
-    }
-    if (it->retriesLeft <= 0) {
-      ++counters.nameChangesGivenUp;
-      it = awaitingAck_.erase(it);
-      continue;
-    }
-    --it->retriesLeft;
-    it->delayMs *= 2;
-    it->dueMs = now + it->delayMs;
-    due.emplace_back(it->name, it->code);
-    ++it;
-  }
-  for (const auto& change : due) {
-    if (!RemoteServerKnown()) return;  // a post found the server gone
-    SendPending(change.first, change.second);
-  }
-  ArmForEarliest();
-}
-
-std::vector<std::string> InstanceProtocol::AwaitingAck() const {
-  std::vector<std::string> names;
-  for (const PendingName& pending : awaitingAck_) names.push_back(pending.name);
-  return names;
-}
-
 void InstanceProtocol::Subscribe(const std::string& name, const std::string& handler) {
-  tables.AddSubscription({0, name, handler}, *this);
+  AddToTables({mainWindow, name, handler, true});
   // Without a server the name was kept here only; it is registered with the
-  // server found (ReregisterAll) or is already in the table of the winner.
+  // server found (LearnServer) or is already in the table of the winner.
   SeekServer();
 }
 
-void InstanceProtocol::Unsubscribe(const std::string& name) {
-  tables.RemoveSubscription({mainWindow, name, std::string()}, *this);
-}
+void InstanceProtocol::Unsubscribe(const std::string& name) { RemoveFromTables(mainWindow, name); }
 
 std::string InstanceProtocol::ListSubscriptions() const { return tables.ListFor(mainWindow); }
 
@@ -246,171 +187,13 @@ PostResult InstanceProtocol::Post(uint32_t window, uint32_t wParam, uint32_t lPa
   return result;
 }
 
-void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
-  // At unload nothing waits for an acknowledgement any more.
-  if (window != mainWindow || leaving_) {
-    SubscriptionLink::ForwardName(code, name, window);
-    return;
-  }
-  // Only this change starts its schedule afresh; the others keep theirs.
-  SendPending(name, code, true);
-  // The post may have found the server gone, and this instance may have won
-  // the role since.
-  if (RemoteServerKnown()) ArmForEarliest();
-}
-
-// Stores `name` and posts `code` for this instance's window, awaiting the
-// acknowledgement of that copy. A change the tables no longer call for (a
-// withdrawal of a name subscribed again, or the other way round) is dropped;
-// a later change of a name replaces its earlier one. A fresh send (a command,
-// or a new server) starts the change's retry schedule; the list keeps the
-// kMaxAwaitingAck newest changes and gives the oldest up.
-void InstanceProtocol::SendPending(const std::string& name, InstanceCode code, bool fresh) {
-  auto pending = std::find_if(awaitingAck_.begin(), awaitingAck_.end(),
-                              [&](const PendingName& p) { return p.name == name; });
-  const bool held = tables.FindSubscription(name) >= 0;
-  if (held != (code == kRegisterSubscriber)) {
-    if (pending != awaitingAck_.end() && pending->code == code) awaitingAck_.erase(pending);
-    return;
-  }
-  if (pending == awaitingAck_.end()) {
-    if (awaitingAck_.size() >= kMaxAwaitingAck) {
-      awaitingAck_.erase(awaitingAck_.begin());
-      ++counters.nameChangesGivenUp;
-    }
-    pending = awaitingAck_.insert(awaitingAck_.end(), PendingName{name, code, {}});
-    fresh = true;
-  } else if (pending->code != code) {
-    pending->code = code;
-    pending->positions.clear();
-  }
-  if (fresh) {
-    pending->retriesLeft = kRegisterRetries;
-    pending->delayMs = kFirstRegisterRetryMs;
-    pending->dueMs = env_.NowMs() + kFirstRegisterRetryMs;
-  }
-  const uint16_t position = env_.StoreText(name);
-  // A name that could not be stored is not posted: the server would read
-  // whatever text the ring's first record holds. The timer tries again.
-  if (position == 0) return;
-  if (pending->positions.size() == kPositionsKept) {
-    pending->positions.erase(pending->positions.begin());
-  }
-  pending->positions.push_back(position);
-  // Last: the post may find the server gone and change everything above.
-  Post(serverWindow, MakeWParam(code, position), mainWindow);
-}
-
-// Arms the retry timer for the change due first.
-void InstanceProtocol::ArmForEarliest() {
-  if (awaitingAck_.empty()) {
-    env_.CancelRetryTimer();
-    return;
-  }
-  const uint32_t now = env_.NowMs();
-  int32_t wait = static_cast<int32_t>(awaitingAck_.front().dueMs - now);
-  for (const PendingName& pending : awaitingAck_) {
-    wait = std::min(wait, static_cast<int32_t>(pending.dueMs - now));
-  }
-  env_.ArmRetryTimer(wait > 0 ? static_cast<uint32_t>(wait) : 1);
-}
-
-void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
-  // Tells the client which name arrived and what was done under it, so that
-  // it can send a change again whose record was overwritten or never stored,
-  // and set right what the server did with another name read in its place.
-  if (window == mainWindow) return;
-  env_.PostExtension(ExtensionMessage::kRegisterAck, window,
-                     MakeRegisterAck(CodeOf(wParam), PositionOf(wParam)), TextCheck(name));
-}
-
-void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
-  if (!RemoteServerKnown()) return;
-  const uint16_t position = PositionOf(wParam);
-  // What the server did under the name it read; an older server does not
-  // say, and then any acknowledgement of the copy counts.
-  const uint32_t done = CodeOf(wParam);
-  const bool told = done == kRegisterSubscriber || done == kUnregisterSubscriber;
-  for (auto it = awaitingAck_.begin(); it != awaitingAck_.end(); ++it) {
-    if (TextCheck(it->name) != check) continue;
-    // Of an earlier copy, or from an earlier server: the current server's
-    // own answer is still to come, and it comes after whatever this one did,
-    // or the change is sent again.
-    if (std::find(it->positions.begin(), it->positions.end(), position) == it->positions.end() ||
-        (told && done != it->code)) {
-      return;
-    }
-    awaitingAck_.erase(it);
-    ArmForEarliest();
-    return;
-  }
-  const SubscriptionRecord* held = nullptr;
-  for (const SubscriptionRecord& record : tables.records) {
-    if (record.inUse == 1 && TextCheck(record.name) == check) held = &record;
-  }
-  if (done == kUnregisterSubscriber) {
-    // The server withdrew a name this instance holds and has no change on
-    // its way for: it read the name from a record of another instance's
-    // that had overwritten one of ours. Registered again like a new change.
-    // A withdrawal of ours answered after the name was subscribed again
-    // finds that registration awaiting above; only the answer of an earlier
-    // server can cost one needless registration here.
-    if (held != nullptr) ForwardName(kRegisterSubscriber, held->name, mainWindow);
-    return;
-  }
-  // A late copy for a name already confirmed.
-  if (held != nullptr) return;
-  // The server read a name this instance never sent, from a record that was
-  // overwritten before it got there, and may hold this window under it (or,
-  // from an older server, it is the late answer to a withdrawal, and undoing
-  // it changes nothing).
-  env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
-}
-
-void InstanceProtocol::OnRegisterUndo(uint32_t check, uint32_t window) {
-  if (!IsServer() || window == 0 || window == mainWindow) return;
-  std::vector<std::string> names;
-  for (const SubscriptionRecord& record : tables.records) {
-    if (record.inUse == 1 && TextCheck(record.name) == check) names.push_back(record.name);
-  }
-  for (const std::string& name : names) tables.RemoveSubscription({window, name, ""}, *this);
-}
-
-void InstanceProtocol::AnswerStatus(uint32_t window) {
-  StatusReport report;
-  report.window = mainWindow;
-  report.serverWindow = serverWindow;
-  report.isServer = IsServer();
-  report.instance = counters;
-  for (int slot = 0; slot < SubscriptionTables::kRecordCount; ++slot) {
-    if (tables.records[slot].inUse != 1) continue;
-    ++report.tableNames;
-    if (tables.FindSubscriber(slot, mainWindow) >= 0) ++report.ownNames;
-  }
-  for (const SubscriberEntry& entry : tables.entries) {
-    report.tableEntries += entry.slot != SubscriptionTables::kFreeSlot;
-  }
-  env_.AddMachineStatus(&report);
-  const std::string text = FormatStatusReport(report);
-  const uint16_t position = env_.StoreText(text);
-  if (position == 0) return;
-  env_.PostExtension(ExtensionMessage::kStatus, window, MakeStatusAnswer(position),
-                     TextCheck(text));
-}
-
-void InstanceProtocol::StopAwaitingAll() {
-  if (awaitingAck_.empty()) return;
-  awaitingAck_.clear();
-  env_.CancelRetryTimer();
-}
-
 // The server ended without unloading: it broadcast no ServerLeaving, so this
 // instance claims as if it had.
 //
 // Only a text post is made again. A name post needs no second try: the new
-// server's table is rebuilt from ReregisterAll, which already reflects it,
-// and an Unregister replayed after that could undo a later SUBSCRIBE of the
-// same name.
+// server's table is rebuilt from the names LearnServer sends, which already
+// reflect it, and an Unregister replayed after that could undo a later
+// SUBSCRIBE of the same name.
 void InstanceProtocol::ReplaceGoneServer(uint32_t wParam, uint32_t lParam) {
   if (CodeOf(wParam) == kPostLocalText) heldPosts_.push_back({wParam, lParam});
   serverWindow = 0;
@@ -449,12 +232,8 @@ void InstanceProtocol::LearnServer(uint32_t window) {
   queryInFlight_ = false;
   // A new round: acknowledgements of what was sent before no longer count,
   // and withdrawals not acknowledged go to this server too.
-  std::vector<std::string> withdrawals;
-  for (const PendingName& pending : awaitingAck_) {
-    if (pending.code == kUnregisterSubscriber) withdrawals.push_back(pending.name);
-  }
-  awaitingAck_.clear();
-  tables.ReregisterAll(*this);
+  const std::vector<std::string> withdrawals = pending_.StartOver();
+  ForwardAll(kRegisterSubscriber);
   for (const std::string& name : withdrawals) {
     if (!RemoteServerKnown()) break;
     ForwardName(kUnregisterSubscriber, name, mainWindow);
@@ -547,5 +326,175 @@ void InstanceProtocol::OnPostLocalText(uint32_t wParam, uint32_t lParam) {
   // so that a text from an older poster (lParam 0) is protected from now on.
   FanOut(slot, PositionOf(wParam), TextCheck(text));
 }
+
+void InstanceProtocol::AnswerStatus(uint32_t window) {
+  StatusReport report;
+  report.window = mainWindow;
+  report.serverWindow = serverWindow;
+  report.isServer = IsServer();
+  report.instance = counters;
+  for (int slot = 0; slot < SubscriptionTables::kRecordCount; ++slot) {
+    if (tables.records[slot].inUse != 1) continue;
+    ++report.tableNames;
+    if (tables.FindSubscriber(slot, mainWindow) >= 0) ++report.ownNames;
+  }
+  for (const SubscriberEntry& entry : tables.entries) {
+    report.tableEntries += entry.slot != SubscriptionTables::kFreeSlot;
+  }
+  env_.AddMachineStatus(&report);
+  const std::string text = FormatStatusReport(report);
+  const uint16_t position = env_.StoreText(text);
+  if (position == 0) return;
+  env_.PostExtension(ExtensionMessage::kStatus, window, MakeStatusAnswer(position),
+                     TextCheck(text));
+}
+
+// The names. The server applies the changes the others send it and
+// acknowledges each; a client passes each change of its own names on to the
+// server and sends it again until it is acknowledged (PendingNameChanges
+// keeps the books). TableFull goes to the window that asked.
+
+void InstanceProtocol::AddToTables(const SubscriptionRequest& request) {
+  const TableOutcome outcome = tables.AddSubscription(request);
+  if (outcome == TableOutcome::kFull) {
+    Post(request.window, MakeWParam(kTableFull), 0);
+  } else if (outcome != TableOutcome::kRefused && RemoteServerKnown()) {
+    ForwardName(kRegisterSubscriber, request.name, request.window);
+  }
+}
+
+// A withdrawal is passed on even when the tables did not hold the pair: the
+// server may hold it all the same.
+void InstanceProtocol::RemoveFromTables(uint32_t window, const std::string& name) {
+  if (tables.RemoveSubscription(window, name) != TableOutcome::kRefused && RemoteServerKnown()) {
+    ForwardName(kUnregisterSubscriber, name, window);
+  }
+}
+
+// A registration or withdrawal another instance sent the server.
+void InstanceProtocol::OnNameChange(uint32_t wParam, uint32_t window) {
+  const std::string name = env_.ReadName(PositionOf(wParam));
+  if (CodeOf(wParam) == kRegisterSubscriber) {
+    AddToTables({window, name, std::string(), false});
+  } else {
+    RemoveFromTables(window, name);
+  }
+  Acknowledge(wParam, window, name);
+}
+
+void InstanceProtocol::Acknowledge(uint32_t wParam, uint32_t window, const std::string& name) {
+  // Tells the client which name arrived and what was done under it, so that
+  // it can send a change again whose record was overwritten or never stored,
+  // and set right what the server did with another name read in its place.
+  if (window == mainWindow) return;
+  env_.PostExtension(ExtensionMessage::kRegisterAck, window,
+                     MakeRegisterAck(CodeOf(wParam), PositionOf(wParam)), TextCheck(name));
+}
+
+// In slot order, for as long as a remote server is known (checked before
+// each name, since a post may find it gone). Every name goes with this
+// instance's window, whatever its entries hold.
+void InstanceProtocol::ForwardAll(InstanceCode code) {
+  for (const std::string& name : tables.Names()) {
+    if (!RemoteServerKnown()) return;
+    ForwardName(code, name, mainWindow);
+  }
+}
+
+void InstanceProtocol::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
+  // At unload nothing waits for an acknowledgement any more.
+  if (window != mainWindow || leaving_) {
+    // A name that could not be stored is not posted: the server would read
+    // whatever text the ring's first record holds.
+    const uint16_t position = env_.StoreText(name);
+    if (position != 0) Post(serverWindow, MakeWParam(code, position), window);
+    return;
+  }
+  // Only this change starts its schedule afresh; the others keep theirs.
+  SendPending(name, code, true);
+  // The post may have found the server gone, and this instance may have won
+  // the role since.
+  if (RemoteServerKnown()) ArmForEarliest();
+}
+
+// Stores `name` and posts `code` for this instance's window, awaiting the
+// acknowledgement of that copy, unless the tables no longer call for the
+// change.
+void InstanceProtocol::SendPending(const std::string& name, InstanceCode code, bool fresh) {
+  const bool held = tables.FindSubscription(name) >= 0;
+  if (!pending_.Prepare(name, code, held, fresh, env_.NowMs())) return;
+  const uint16_t position = env_.StoreText(name);
+  // Not posted, as in ForwardName; the timer tries again.
+  if (position == 0) return;
+  pending_.Sent(name, position);
+  // Last: the post may find the server gone and change everything above.
+  Post(serverWindow, MakeWParam(code, position), mainWindow);
+}
+
+// Sends again each name change whose time has come; see PendingNameChanges.
+void InstanceProtocol::OnRetryTimer() {
+  env_.CancelRetryTimer();
+  if (pending_.empty()) return;
+  if (!RemoteServerKnown() || leaving_) {
+    // Not given up: the next server gets every name again, and at unload
+    // nothing is owed any more.
+    pending_.Clear();
+    return;
+  }
+  for (const PendingNameChanges::Change& change : pending_.TakeDue(env_.NowMs())) {
+    if (!RemoteServerKnown()) return;  // a post found the server gone
+    SendPending(change.name, change.code);
+  }
+  ArmForEarliest();
+}
+
+// Arms the retry timer for the change due first.
+void InstanceProtocol::ArmForEarliest() {
+  if (pending_.empty()) {
+    env_.CancelRetryTimer();
+    return;
+  }
+  env_.ArmRetryTimer(pending_.WaitFrom(env_.NowMs()));
+}
+
+void InstanceProtocol::OnRegisterAck(uint32_t wParam, uint32_t check) {
+  if (!RemoteServerKnown()) return;
+  const std::vector<std::string> held = NamesWithCheck(check);
+  switch (pending_.Acknowledge(PositionOf(wParam), CodeOf(wParam), check, !held.empty())) {
+    case PendingNameChanges::AckVerdict::kConfirmed:
+      ArmForEarliest();
+      break;
+    case PendingNameChanges::AckVerdict::kRegisterAgain:
+      ForwardName(kRegisterSubscriber, held.back(), mainWindow);
+      break;
+    case PendingNameChanges::AckVerdict::kUndo:
+      env_.PostExtension(ExtensionMessage::kRegisterUndo, serverWindow, check, mainWindow);
+      break;
+    case PendingNameChanges::AckVerdict::kNone:
+      break;
+  }
+}
+
+// The in-use names whose TextCheck is `check`, in slot order.
+std::vector<std::string> InstanceProtocol::NamesWithCheck(uint32_t check) const {
+  std::vector<std::string> names;
+  for (const std::string& name : tables.Names()) {
+    if (TextCheck(name) == check) names.push_back(name);
+  }
+  return names;
+}
+
+void InstanceProtocol::OnRegisterUndo(uint32_t check, uint32_t window) {
+  if (!IsServer() || window == 0 || window == mainWindow) return;
+  for (const std::string& name : NamesWithCheck(check)) RemoveFromTables(window, name);
+}
+
+void InstanceProtocol::StopAwaitingAll() {
+  if (pending_.empty()) return;
+  pending_.Clear();
+  env_.CancelRetryTimer();
+}
+
+std::vector<std::string> InstanceProtocol::AwaitingAck() const { return pending_.Names(); }
 
 }  // namespace zanvor

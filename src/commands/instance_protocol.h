@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "commands/multibyte_search.h"
+#include "commands/pending_name_changes.h"
 #include "commands/status_report.h"
 #include "contract/extension_messages.h"
 #include "contract/instance_message.h"
@@ -30,6 +31,10 @@
 namespace zanvor {
 
 constexpr char kTableFullText[] = "Cannot create another subscription.";
+
+// What a post to one window came to: kWindowGone when the window no longer
+// exists (its process ended), kFailed when the post was refused.
+enum class PostResult { kPosted, kWindowGone, kFailed };
 
 // What one instance needs from its machine and its host.
 class InstanceEnv {
@@ -71,22 +76,13 @@ class InstanceEnv {
   virtual void CancelSettleTimer() = 0;
 };
 
-// A registration or withdrawal of a name the server has not acknowledged is
-// sent again after 100, 200, 400, ... ms, six times at most, each change on
-// its own schedule, and given up one doubled delay after its last copy: an
-// older server never acknowledges. At most kMaxAwaitingAck changes wait; a
-// new one pushes the oldest out, which is given up too.
-constexpr uint32_t kFirstRegisterRetryMs = 100;
-constexpr int kRegisterRetries = 6;
-constexpr size_t kMaxAwaitingAck = 50;  // the names one table holds
-
 // An instance that takes over from a server that died or left holds the
 // local posts it has (its own, and those the others send it meanwhile) for
 // this long, so that the other instances, told by its announcement or its
 // reply, have registered their names with it before those posts go out.
 constexpr uint32_t kServerSettleMs = 250;
 
-class InstanceProtocol : private SubscriptionLink {
+class InstanceProtocol {
  public:
   // REQUIRES: env outlives the protocol.
   explicit InstanceProtocol(InstanceEnv& env, SubscriptionTables::NameCompare compare = std::strcmp,
@@ -162,31 +158,25 @@ class InstanceProtocol : private SubscriptionLink {
     uint32_t wParam;
     uint32_t lParam;
   };
-  // A name change sent to the server and not acknowledged yet. Only an
-  // acknowledgement of one of the copies sent to the current server counts:
-  // one from an earlier server, or for an earlier copy, may still be queued.
-  struct PendingName {
-    std::string name;
-    InstanceCode code;                         // kRegisterSubscriber or kUnregisterSubscriber
-    std::vector<uint16_t> positions;           // where this round's copies were stored
-    uint32_t dueMs = 0;                        // NowMs() of the next copy, or of giving up
-    uint32_t delayMs = kFirstRegisterRetryMs;  // the wait that led to dueMs
-    int retriesLeft = kRegisterRetries;
-  };
-  static constexpr size_t kPositionsKept = 8;
 
-  // SubscriptionLink: the tables forward through these.
-  uint32_t MainWindow() const override { return mainWindow; }
-  uint32_t ServerWindow() const override { return serverWindow; }
-  uint16_t StoreText(const std::string& text) override { return env_.StoreText(text); }
-  PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) override;
-  void ForwardName(InstanceCode code, const std::string& name, uint32_t window) override;
-
+  // env_.Post, and a post to a server found gone replaces it.
+  PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam);
+  // A change of the tables, and what its outcome calls for: TableFull to the
+  // asking window, or the change passed on to a remote server.
+  void AddToTables(const SubscriptionRequest& request);
+  void RemoveFromTables(uint32_t window, const std::string& name);
+  void OnNameChange(uint32_t wParam, uint32_t window);
+  // Stores `name` and posts it to the server with `window` under `code`;
+  // this instance's own changes await their acknowledgement.
+  void ForwardName(InstanceCode code, const std::string& name, uint32_t window);
+  // Sends every name of the tables with this instance's window.
+  void ForwardAll(InstanceCode code);
   void SendPending(const std::string& name, InstanceCode code, bool fresh = false);
   void ArmForEarliest();
   void Acknowledge(uint32_t wParam, uint32_t window, const std::string& name);
   void OnRegisterAck(uint32_t wParam, uint32_t check);
   void OnRegisterUndo(uint32_t check, uint32_t window);
+  std::vector<std::string> NamesWithCheck(uint32_t check) const;
   void AnswerStatus(uint32_t window);
   void StopAwaitingAll();
 
@@ -218,8 +208,8 @@ class InstanceProtocol : private SubscriptionLink {
   // runs: local posts wait until the others have registered.
   bool settling_ = false;
   // Changes of this instance's names sent to a remote server that the
-  // server has not acknowledged yet, oldest first, each with its schedule.
-  std::vector<PendingName> awaitingAck_;
+  // server has not acknowledged yet.
+  PendingNameChanges pending_{&counters.nameChangesGivenUp};
 };
 
 }  // namespace zanvor

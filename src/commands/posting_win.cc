@@ -8,6 +8,7 @@
 #include "commands/host_commands.h"
 #include "commands/instance_env_win.h"
 #include "commands/library_functions_win.h"
+#include "contract/network.h"
 #include "messaging/mailslot_sender_win.h"
 #include "messaging/packet.h"
 #include "messaging/udp_path_win.h"
@@ -17,7 +18,7 @@ namespace {
 
 void RaiseSendError(HostCall& call, DWORD error) {
   char text[64];
-  snprintf(text, sizeof text, "Unable to send the message.\nError: %d\n", static_cast<int>(error));
+  snprintf(text, sizeof text, "%s\nError: %d\n", kSendErrorText, static_cast<int>(error));
   call.RaiseError(text);
 }
 
@@ -25,7 +26,7 @@ void RaiseSendError(HostCall& call, DWORD error) {
 
 // The packet goes out once on each path: the domain mailslot, which older
 // peers and machines with remote mailslots switched on receive, and UDP,
-// which works where remote mailslots are switched off (error 3025). The post
+// which works where remote mailslots are switched off (kRemoteMailslotsOffError). The post
 // succeeds when either path sent it; only when neither did, the mailslot's
 // error is raised, as it always was.
 void PostToNetwork(HostCall& call, PacketIdSource& packetIds, UdpSender& udp) {

@@ -13,6 +13,14 @@ constexpr char kServerMailslotName[] = "\\\\.\\mailslot\\VFP\\ZANVOR\\SERVER";
 // The domain-wide name a post is written to: it reaches the server mailslot
 // of every machine of the domain.
 constexpr char kNetworkMailslotName[] = "\\\\*\\mailslot\\VFP\\ZANVOR\\SERVER";
+// What opening kNetworkMailslotName fails with where remote mailslots are
+// switched off (Windows 11 24H2, Windows Server 2025):
+// ERROR_REMOTE_MAILSLOTS_DEPRECATED, newer than mingw's headers.
+constexpr uint32_t kRemoteMailslotsOffError = 3025;
+
+// The start of the error ZANVOR raises when neither path sent its datagram;
+// "\nError: N\n" with the mailslot's error code follows.
+constexpr char kSendErrorText[] = "Unable to send the message.";
 
 // The sizes of datagram a receiver hands to the codec; anything outside
 // [kMinReceivedDatagram, kMaxReceivedDatagram] is dropped unread. The largest

@@ -19,6 +19,11 @@ struct AdapterAddress {
   uint8_t prefixLength;  // 0..32
 };
 
+// The IPv4 unicast addresses of the adapters that are up and are not
+// loopback adapters (empty when they cannot be listed). The OS's own: each
+// build's UDP path defines it (udp_path_win.cc, udp_path_posix.cc).
+std::vector<AdapterAddress> UpAdapterAddresses();
+
 // The broadcast address of `address`/`prefixLength`, or 0 when the prefix
 // leaves no broadcast (/31 and /32 links; a prefix over 32).
 uint32_t SubnetBroadcast(uint32_t address, uint8_t prefixLength);

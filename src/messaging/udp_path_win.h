@@ -17,10 +17,6 @@
 
 namespace zanvor {
 
-// The IPv4 unicast addresses of the adapters that are up and are not
-// loopback adapters (empty when they cannot be listed).
-std::vector<AdapterAddress> UpAdapterAddresses();
-
 // The sending half: one socket for the load, opened by the first post and
 // closed by ZANVOR_EXIT, and the adapters' broadcast targets, listed again
 // every two seconds.

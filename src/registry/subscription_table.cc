@@ -1,13 +1,7 @@
 #include "registry/subscription_table.h"
 
-#include "registry/instance_role.h"
-
 namespace zanvor {
 namespace {
-
-bool RemoteServerKnown(const SubscriptionLink& link) {
-  return zanvor::RemoteServerKnown(link.MainWindow(), link.ServerWindow());
-}
 
 void CopyField(char* field, const std::string& text) {
   std::memcpy(field, text.data(), text.size());
@@ -15,11 +9,6 @@ void CopyField(char* field, const std::string& text) {
 }
 
 }  // namespace
-
-void SubscriptionLink::ForwardName(InstanceCode code, const std::string& name, uint32_t window) {
-  const uint16_t position = StoreText(name);
-  if (position != 0) Post(ServerWindow(), MakeWParam(code, position), window);
-}
 
 void SubscriptionTables::ResetSubscribers() {
   for (SubscriberEntry& entry : entries) entry.slot = kFreeSlot;
@@ -74,69 +63,52 @@ int SubscriptionTables::AddSubscriber(int slot, uint32_t window) {
   return -1;
 }
 
-void SubscriptionTables::AddSubscription(const SubscriptionRequest& request,
-                                         SubscriptionLink& link) {
+TableOutcome SubscriptionTables::AddSubscription(const SubscriptionRequest& request) {
   // A name from another instance is read from the ring, where any writer may
   // have put anything: a name that does not fit is refused rather than cut,
   // since a cut name would subscribe a different name.
-  if (request.name.empty() || request.name.size() > kMaxNameLength) return;
-  const bool fromOtherInstance = request.window != 0;
-  if (!fromOtherInstance && request.handler.size() > kMaxHandlerLength) return;
-  const uint32_t window = fromOtherInstance ? request.window : link.MainWindow();
+  if (request.name.empty() || request.name.size() > kMaxNameLength) return TableOutcome::kRefused;
+  if (request.own && request.handler.size() > kMaxHandlerLength) return TableOutcome::kRefused;
 
   const int existing = FindSubscription(request.name);
   const std::string previousHandler = existing >= 0 ? records[existing].handler : "";
+  const bool pairHeld = FindSubscriber(existing, request.window) >= 0;
   // A request from another instance never touches a handler; this instance's
   // own SUBSCRIBE sets or replaces it.
-  const int slot = StoreSubscription(request.name, request.handler, fromOtherInstance);
-  if (slot < 0) {
-    link.Post(window, MakeWParam(kTableFull), 0);
-    return;
-  }
-  if (AddSubscriber(slot, window) < 0) {
+  const int slot = StoreSubscription(request.name, request.handler, !request.own);
+  if (slot < 0) return TableOutcome::kFull;
+  if (AddSubscriber(slot, request.window) < 0) {
     // A full SubscriberList is reported like a full SubscriptionTable, and the
     // tables go back to what they were: a record without an entry could
     // never be removed again.
     if (existing < 0) {
       records[slot].inUse = 0;
-    } else if (!fromOtherInstance) {
+    } else if (request.own) {
       CopyField(records[slot].handler, previousHandler);
     }
-    link.Post(window, MakeWParam(kTableFull), 0);
-    return;
+    return TableOutcome::kFull;
   }
-  if (RemoteServerKnown(link)) link.ForwardName(kRegisterSubscriber, request.name, window);
+  const bool handlerKept = !request.own || previousHandler == request.handler;
+  return pairHeld && handlerKept ? TableOutcome::kUnchanged : TableOutcome::kChanged;
 }
 
-void SubscriptionTables::RemoveSubscription(const SubscriptionRequest& request,
-                                            SubscriptionLink& link) {
-  if (request.name.empty() || request.name.size() > kMaxNameLength) return;
-  const int slot = FindSubscription(request.name);
-  if (slot >= 0) {
-    const int entry = FindSubscriber(slot, request.window);
-    if (entry >= 0) entries[entry].slot = kFreeSlot;
-    FreeIfUnreferenced(slot);
-  }
-  if (RemoteServerKnown(link)) {
-    link.ForwardName(kUnregisterSubscriber, request.name, request.window);
-  }
+TableOutcome SubscriptionTables::RemoveSubscription(uint32_t window, const std::string& name) {
+  if (name.empty() || name.size() > kMaxNameLength) return TableOutcome::kRefused;
+  const int slot = FindSubscription(name);
+  if (slot < 0) return TableOutcome::kUnchanged;
+  const int entry = FindSubscriber(slot, window);
+  if (entry >= 0) entries[entry].slot = kFreeSlot;
+  FreeIfUnreferenced(slot);
+  const bool changed = entry >= 0 || records[slot].inUse == 0;
+  return changed ? TableOutcome::kChanged : TableOutcome::kUnchanged;
 }
 
-void SubscriptionTables::ReregisterAll(SubscriptionLink& link) {
-  ForwardAll(kRegisterSubscriber, link);
-}
-
-void SubscriptionTables::WithdrawAll(SubscriptionLink& link) {
-  ForwardAll(kUnregisterSubscriber, link);
-}
-
-void SubscriptionTables::ForwardAll(InstanceCode code, SubscriptionLink& link) {
-  for (int slot = 0; slot < kRecordCount; ++slot) {
-    if (records[slot].inUse != 1) continue;
-    if (!RemoteServerKnown(link)) return;
-    // Every name goes with this instance's window, whatever its entries hold.
-    link.ForwardName(code, records[slot].name, link.MainWindow());
+std::vector<std::string> SubscriptionTables::Names() const {
+  std::vector<std::string> names;
+  for (const SubscriptionRecord& record : records) {
+    if (record.inUse == 1) names.push_back(record.name);
   }
+  return names;
 }
 
 void SubscriptionTables::ForgetWindow(uint32_t window) {

@@ -1,8 +1,9 @@
 // The subscription tables of one instance: which names are subscribed with
 // which handler (SubscriptionTable, 50 records) and which windows want each
 // name (SubscriberList, 200 entries). A client instance holds only its own
-// subscriptions and forwards every change to the server instance; the server
-// instance holds those of the whole machine and fans texts out from them.
+// subscriptions; the server instance holds those of the whole machine. The
+// tables are data: each change says what it came to, and the instance
+// protocol decides what to tell whom.
 //
 // Invariants: an in-use name has exactly one record; a (slot, window) pair
 // has at most one entry; a record stays in use while an entry refers to it.
@@ -16,8 +17,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "contract/instance_message.h"
 
 namespace zanvor {
 
@@ -38,30 +37,22 @@ struct SubscriberEntry {
   uint32_t window;  // the subscribing instance's main window
 };
 
-// One call of AddSubscription or RemoveSubscription. window 0 stands for this
-// instance's main window and marks a request of this instance's own command.
+// One call of AddSubscription: `window` wants `name`. Only this instance's
+// own SUBSCRIBE (own) sets or replaces the handler; a registration of
+// another instance's window never touches one.
 struct SubscriptionRequest {
   uint32_t window = 0;
   std::string name;
   std::string handler;
+  bool own = false;
 };
 
-enum class PostResult { kPosted, kWindowGone, kFailed };
-
-// What the tables need from their instance to forward changes to the server
-// instance. StoreText and Post go to the machine's ring and window messages.
-class SubscriptionLink {
- public:
-  virtual ~SubscriptionLink() = default;
-  virtual uint32_t MainWindow() const = 0;
-  virtual uint32_t ServerWindow() const = 0;
-  // Stores text + NUL in the MessageBuffer; its position, or 0.
-  virtual uint16_t StoreText(const std::string& text) = 0;
-  virtual PostResult Post(uint32_t window, uint32_t wParam, uint32_t lParam) = 0;
-  // Stores `name` and posts it to the server with `window` under `code`. A
-  // name that could not be stored is not posted: the server would read
-  // whatever text the ring's first record holds.
-  virtual void ForwardName(InstanceCode code, const std::string& name, uint32_t window);
+// What a change of the tables came to.
+enum class TableOutcome {
+  kChanged,    // a pair was added or removed, or a handler set
+  kUnchanged,  // the tables already were as asked
+  kFull,       // no record or no entry was free: the tables are as they were
+  kRefused,    // an empty or over-long name (or own handler): nothing done
 };
 
 class SubscriptionTables {
@@ -92,22 +83,16 @@ class SubscriptionTables {
   // Finds or claims the entry of the pair; -1 when none is free.
   int AddSubscriber(int slot, uint32_t window);
 
-  // Records the request and, when a remote server is known, forwards it as
-  // RegisterSubscriber. Empty or over-long names (and over-long handlers of
-  // this instance's own requests) are refused without a word. When no record
-  // or no entry is free, TableFull goes to the request's window and the
-  // tables are left as they were.
-  void AddSubscription(const SubscriptionRequest& request, SubscriptionLink& link);
-  // REQUIRES: request.window != 0. Frees the pair's entry (and the record
-  // when nothing refers to it any more); forwards UnregisterSubscriber to a
-  // known remote server whether or not anything was found.
-  void RemoveSubscription(const SubscriptionRequest& request, SubscriptionLink& link);
-  // Sends every in-use name to the remote server with this instance's main
-  // window, in slot order, for as long as a remote server is known (checked
-  // before each name, since a post may change that). Tables are unchanged.
-  void ReregisterAll(SubscriptionLink& link);
-  // The same walk with UnregisterSubscriber, at unload.
-  void WithdrawAll(SubscriptionLink& link);
+  // Records the request. Empty or over-long names (and over-long handlers of
+  // this instance's own requests) are refused. When no record or no entry is
+  // free the tables are left as they were: kFull.
+  TableOutcome AddSubscription(const SubscriptionRequest& request);
+  // Frees the pair's entry, and the record when nothing refers to it any
+  // more; kUnchanged when the pair was not there. Empty or over-long names
+  // are refused.
+  TableOutcome RemoveSubscription(uint32_t window, const std::string& name);
+  // Every in-use name, in slot order.
+  std::vector<std::string> Names() const;
 
   // Drops every entry of a window that no longer exists, and each record
   // that no entry refers to afterwards.
@@ -125,7 +110,6 @@ class SubscriptionTables {
  private:
   bool IsReferenced(int slot) const;
   void FreeIfUnreferenced(int slot);
-  void ForwardAll(InstanceCode code, SubscriptionLink& link);
 
   NameCompare compare_;
 };

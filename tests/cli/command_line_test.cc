@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
+
+#include "cli/recording_output.h"
 
 namespace zanvor {
 namespace {
@@ -145,6 +148,100 @@ TEST(CommandLineTest, EveryVerbAndTheToolHaveHelp) {
   // Only the Windows build offers what needs an instance.
   EXPECT_NE(UsageText(Verb::kPost, kWindows).find("--local"), std::string::npos);
   EXPECT_EQ(UsageText(Verb::kPost, kNative).find("--local"), std::string::npos);
+}
+
+const Verb kEveryVerb[] = {Verb::kRun, Verb::kPost, Verb::kListen, Verb::kStatus, Verb::kDoctor};
+
+bool BuildHas(Verb verb, const ToolCapabilities& caps) {
+  Invocation invocation;
+  std::string error;
+  return ParseCommandLine({VerbName(verb), "--help"}, caps, &invocation, &error);
+}
+
+// The parser and the help texts are made from the same rows by different
+// code: what a build's verb takes is what its --help lists, and the tool's
+// usage and its "unknown command" name the verbs the build has.
+TEST(CommandLineTest, TheHelpListsWhatTheParserTakesInEachBuild) {
+  std::set<std::string> listedAnywhere;
+  for (const ToolCapabilities& caps : {kWindows, kNative}) {
+    for (const Verb verb : kEveryVerb) {
+      const std::string help = UsageText(verb, caps);
+      for (size_t at = help.find("\n  --"); at != std::string::npos;
+           at = help.find("\n  --", at + 1)) {
+        listedAnywhere.insert(help.substr(at + 3, help.find(' ', at + 3) - at - 3));
+      }
+    }
+  }
+  listedAnywhere.erase("--help");
+  EXPECT_TRUE(listedAnywhere.count("--no-window") && listedAnywhere.count("--count"));
+  for (const ToolCapabilities& caps : {kWindows, kNative}) {
+    const std::string build = caps.instance ? " (Windows)" : " (native)";
+    const std::string usage = UsageText(Verb::kNone, caps);
+    const std::string unknown = UsageError({"nosuch"}, caps);
+    for (const Verb verb : kEveryVerb) {
+      const std::string name = VerbName(verb);
+      const bool has = BuildHas(verb, caps);
+      EXPECT_EQ(usage.find("\n  " + name + " ") != std::string::npos, has) << name << build;
+      EXPECT_EQ(unknown.find(name) != std::string::npos, has) << name << build;
+      if (!has) continue;
+      const std::string help = UsageText(verb, caps);
+      for (const std::string& option : listedAnywhere) {
+        Invocation invocation;
+        std::string error;
+        // A value for options that take one; --help spares the arguments.
+        const bool taken =
+            ParseCommandLine({name, option, "1", "--help"}, caps, &invocation, &error);
+        EXPECT_EQ(help.find("\n  " + option + " ") != std::string::npos, taken)
+            << name << " " << option << build << ": " << error;
+      }
+    }
+  }
+}
+
+// One main for both builds: the verb's bound function runs with what was
+// parsed; --help and usage errors are answered without running anything.
+TEST(CommandLineTest, RunToolRunsTheBoundFunctionOfTheVerb) {
+  static std::vector<std::string> ran;
+  const auto run = [](const std::vector<std::string>& args, const ToolCapabilities& caps,
+                      RecordingOutput* out) {
+    std::vector<std::string> argv = {"zanvor"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(&arg[0]);
+    ran.clear();
+    return RunTool(static_cast<int>(pointers.size()), pointers.data(), caps,
+                   {{Verb::kPost,
+                     [](const Invocation& invocation, ToolOutput&) {
+                       ran.push_back("post " + invocation.options.name);
+                       return 7;
+                     }},
+                    {Verb::kListen,
+                     [](const Invocation& invocation, ToolOutput&) {
+                       ran.push_back("listen " + invocation.options.names[0]);
+                       return kExitSuccess;
+                     }}},
+                   *out);
+  };
+  RecordingOutput out;
+  EXPECT_EQ(run({"post", "a", "b"}, kNative, &out), 7);
+  EXPECT_EQ(ran, (std::vector<std::string>{"post a"}));
+  EXPECT_EQ(run({"listen", "x", "--count", "1"}, kNative, &out), kExitSuccess);
+  EXPECT_EQ(ran, (std::vector<std::string>{"listen x"}));
+  EXPECT_TRUE(out.out.empty() && out.err.empty());
+
+  EXPECT_EQ(run({"post", "--help"}, kNative, &out), kExitSuccess);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(out.out, (std::vector<std::string>{UsageText(Verb::kPost, kNative)}));
+  EXPECT_EQ(run({"post", "a:b", "c"}, kNative, &out), kExitUsage);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(out.err.back(),
+            "zanvor: Subscription name cannot contain a colon. (see zanvor post --help)");
+  // A verb the capabilities offer but nothing binds.
+  EXPECT_EQ(run({"status"}, kWindows, &out), kExitUsage);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(out.err.back(),
+            "zanvor: this build has run, post, listen, status and doctor only (see zanvor "
+            "--help)");
 }
 
 }  // namespace

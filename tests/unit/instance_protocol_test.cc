@@ -37,6 +37,12 @@ class InstanceProtocolTest : public ::testing::Test {
   std::vector<uint32_t> Subscribers(int server, const std::string& name) {
     return m_[server].tables.WindowsOf(m_[server].tables.FindSubscription(name));
   }
+  // ZANVOR_LOCAL in instance `from`, then every queue delivered.
+  bool PostAndPump(int from, const std::string& text) {
+    const bool stored = m_[from].PostLocal(text);
+    m_.Pump();
+    return stored;
+  }
   void Send(int to, InstanceCode code, const std::string& text, uint32_t lParam) {
     m_.Post(-1, m_.Window(to), MakeWParam(code, m_.Store(text)), lParam);
     m_.Pump();
@@ -72,14 +78,12 @@ TEST_F(InstanceProtocolTest, TheFirstInstanceWinsAndLaterOnesAskForIt) {
 TEST_F(InstanceProtocolTest, ALocalPostRunsEverySubscribersHandlerOnce) {
   LoadSettled(4);
   SubscribeAll({0, 1, 2}, "orders");
-  m_[3].PostLocal("orders:42");
-  m_.Pump();
+  PostAndPump(3, "orders:42");
   for (const int i : {0, 1, 2}) EXPECT_EQ(m_.Executed(i), Strings{Ran("42")}) << i;
   EXPECT_TRUE(m_.Executed(3).empty());
   EXPECT_EQ(m_.CountPosts(kDeliverText), 3);
 
-  m_[1].PostLocal("orders:say \"hi\"");
-  m_.Pump();
+  PostAndPump(1, "orders:say \"hi\"");
   EXPECT_EQ(m_.Executed(2), (Strings{Ran("42"), "DO OnEvt WITH \"say \"+CHR(34)+\"hi\"+CHR(34)"}));
 }
 
@@ -96,8 +100,7 @@ TEST_F(InstanceProtocolTest, WhenTheServerLeavesExactlyOneTakesOverAndDeliveryRe
   EXPECT_EQ(Subscribers(server, "x"),
             (std::vector<uint32_t>{m_.Window(server), m_.Window(client)}));
 
-  m_[client].PostLocal("x:again");
-  m_.Pump();
+  PostAndPump(client, "x:again");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("again")});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("again")});
   EXPECT_TRUE(m_.Executed(0).empty());
@@ -144,9 +147,8 @@ TEST_F(InstanceProtocolTest, ARegistrationForTheFormerServerIsDroppedAndNotKept)
   EXPECT_EQ(Subscribers(b, "n"), std::vector<uint32_t>{m_.Window(1)});
 
   m_.Kill(b);
-  m_.Unload(1);            // its withdrawal goes to the dead server
-  m_[0].PostLocal("n:x");  // finds the server gone and takes the role
-  m_.Pump();
+  m_.Unload(1);           // its withdrawal goes to the dead server
+  PostAndPump(0, "n:x");  // finds the server gone and takes the role
   ASSERT_TRUE(m_[0].IsServer());
   EXPECT_EQ(m_[0].tables.FindSubscription("n"), -1);
 }
@@ -196,6 +198,88 @@ TEST_F(InstanceProtocolTest, AClientThatNeverFoundItsServerWithdrawsNothing) {
   EXPECT_EQ(m_.CountPosts(kUnregisterSubscriber), 0);
 }
 
+// A change of this instance's own names goes to a remote server, whatever
+// the tables made of it, and only to one.
+TEST_F(InstanceProtocolTest, AClientForwardsItsChangesOnlyWhileARemoteServerIsKnown) {
+  const int s = m_.Load();
+  const int a = m_.Load();  // not pumped: no server known yet
+  m_[a].Subscribe("a", kHandler);
+  m_[a].Unsubscribe("b");
+  m_[s].Subscribe("c", kHandler);  // the server: nothing to forward
+  EXPECT_EQ(m_.posts.size(), 2u);  // the announcement and the query
+  m_.Pump();
+
+  const size_t before = m_.posts.size();
+  m_[a].Subscribe("d", kHandler);
+  m_[a].Unsubscribe("never subscribed");  // forwarded all the same
+  ASSERT_EQ(m_.posts.size(), before + 2);
+  const FakePost& registration = m_.posts[before];
+  EXPECT_EQ(registration.window, m_.Window(s));
+  EXPECT_EQ(CodeOf(registration.wParam), kRegisterSubscriber);
+  EXPECT_EQ(m_.Read(PositionOf(registration.wParam)), "d");
+  EXPECT_EQ(registration.lParam, m_.Window(a));
+  const FakePost& withdrawal = m_.posts[before + 1];
+  EXPECT_EQ(withdrawal.window, m_.Window(s));
+  EXPECT_EQ(CodeOf(withdrawal.wParam), kUnregisterSubscriber);
+  EXPECT_EQ(m_.Read(PositionOf(withdrawal.wParam)), "never subscribed");
+  EXPECT_EQ(withdrawal.lParam, m_.Window(a));
+  m_.Pump();
+
+  // A name that could not be stored is not posted: position 0 would hand
+  // the server whatever the ring's first record holds.
+  m_.storesFail = true;
+  const size_t failed = m_.posts.size();
+  m_[a].Subscribe("e", kHandler);
+  EXPECT_EQ(m_.posts.size(), failed);
+  EXPECT_GE(m_[a].tables.FindSubscription("e"), 0);
+}
+
+// Every name a client holds goes to a server it learns of and is withdrawn
+// at its unload, in slot order, each with the client's own window whatever
+// window its entries hold.
+TEST_F(InstanceProtocolTest, AClientSendsEveryNameInSlotOrderToItsServerAndAtUnload) {
+  const int s = m_.Load();
+  const int a = m_.Load();  // not pumped: no server known yet
+  for (const char* name : {"a", "b", "c"}) m_[a].Subscribe(name, kHandler);
+  m_[a].Unsubscribe("b");
+  m_[a].tables.AddSubscription({0x300, "d", "", false});  // takes the freed record
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), 0);
+  m_.Pump();
+  m_.Unload(a);
+  m_.Pump();
+  Strings sent;
+  for (const FakePost& post : m_.posts) {
+    const uint32_t code = CodeOf(post.wParam);
+    if (post.from != a || post.extension ||
+        (code != kRegisterSubscriber && code != kUnregisterSubscriber)) {
+      continue;
+    }
+    EXPECT_EQ(post.window, m_.Window(s));
+    EXPECT_EQ(post.lParam, m_.Window(a));
+    sent.push_back((code == kRegisterSubscriber ? "+" : "-") + m_.Read(PositionOf(post.wParam)));
+  }
+  EXPECT_EQ(sent, (Strings{"+a", "+d", "+c", "-a", "-d", "-c"}));
+  EXPECT_EQ(m_[a].tables.Names(), (Strings{"a", "d", "c"}));  // the tables are unchanged
+}
+
+// The server died, and the instance that took the role over died right
+// after its announcement: the client's first registration finds it gone,
+// and the client sends it no more names but takes the role itself.
+TEST_F(InstanceProtocolTest, ANewServerFoundGoneIsSentNoMoreNames) {
+  LoadSettled(2);
+  for (const char* name : {"a", "b", "c"}) m_[1].Subscribe(name, kHandler);
+  m_.Pump();
+  m_.Kill(0);
+  const int b = m_.Load();  // wins the abandoned role and announces it
+  ASSERT_TRUE(m_[b].IsServer());
+  m_.Kill(b);
+  const int before = m_.CountPosts(kRegisterSubscriber);
+  m_.Pump();
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber), before + 1);
+  EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(b)), 1);
+  EXPECT_TRUE(m_[1].IsServer());
+}
+
 // A server that ended without unloading sent no ServerLeaving. The first
 // instance whose post finds its window gone takes the role and announces it;
 // an instance that loses that race holds its text until it knows the winner.
@@ -215,14 +299,12 @@ TEST_F(InstanceProtocolTest, APostToADeadServerIsStillDelivered) {
   EXPECT_EQ(m_[3].serverWindow, m_.Window(1));
   EXPECT_EQ(m_.Env(1).settleTimerMs, kServerSettleMs);
   for (const int i : {1, 2, 3}) EXPECT_TRUE(m_.Executed(i).empty()) << i;
-  m_[3].PostLocal("x:3");  // while the server settles: after the held ones
-  m_.Pump();
+  PostAndPump(3, "x:3");  // while the server settles: after the held ones
   for (const int i : {1, 2, 3}) {
     EXPECT_EQ(m_.Executed(i), (Strings{Ran("1"), Ran("2"), Ran("3")})) << i;
   }
 
-  m_[2].PostLocal("x:4");
-  m_.Pump();
+  PostAndPump(2, "x:4");
   for (const int i : {1, 2, 3}) EXPECT_EQ(m_.Executed(i).back(), Ran("4")) << i;
   EXPECT_EQ(m_.CountPosts(kPostLocalText, m_.Window(1)), 3);  // nothing made twice
   EXPECT_EQ(m_.Env(1).settleTimerMs, 0u);
@@ -236,8 +318,7 @@ TEST_F(InstanceProtocolTest, ASubscribeToADeadServerAlsoReplacesIt) {
   EXPECT_TRUE(m_[1].IsServer());
   EXPECT_EQ(m_[2].serverWindow, m_.Window(1));
   EXPECT_EQ(m_.CountPosts(kRegisterSubscriber, m_.Window(1)), 0);  // its own table holds it
-  m_[2].PostLocal("y:hello");
-  m_.Pump();
+  PostAndPump(2, "y:hello");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("hello")});
 }
 
@@ -249,18 +330,15 @@ TEST_F(InstanceProtocolTest, AnInstanceLeftWithoutAServerClaimsOnItsNextPost) {
   LoadSettled(2);
   SubscribeAll({0, 1}, "n");
   m_.DestroyWindow(0);
-  EXPECT_TRUE(m_[1].PostLocal("n:1"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(1, "n:1"));
   EXPECT_EQ(m_[1].serverWindow, 0u);
   EXPECT_TRUE(m_.Executed(1).empty());
 
   m_.Kill(0);
-  EXPECT_TRUE(m_[1].PostLocal("n:2"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(1, "n:2"));
   EXPECT_TRUE(m_[1].IsServer());
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2")}));
-  m_[1].PostLocal("n:3");
-  m_.Pump();
+  PostAndPump(1, "n:3");
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
 }
@@ -286,8 +364,7 @@ TEST_F(InstanceProtocolTest, AnInstanceWithoutAServerAsksAtMostOncePerCall) {
   m_.Kill(0);
   m_[1].Subscribe("m", kHandler);
   EXPECT_TRUE(m_[1].IsServer());
-  m_[1].PostLocal("m:3");
-  m_.Pump();
+  PostAndPump(1, "m:3");
   EXPECT_EQ(m_.Executed(1), (Strings{Ran("1"), Ran("2"), Ran("3")}));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
 }
@@ -298,8 +375,7 @@ TEST_F(InstanceProtocolTest, APostBeforeTheServerIsKnownIsDeliveredWhenItIs) {
   LoadSettled(1);
   SubscribeAll({0}, "x");
   const int a = m_.Load();
-  EXPECT_TRUE(m_[a].PostLocal("x:early"));
-  m_.Pump();
+  EXPECT_TRUE(PostAndPump(a, "x:early"));
   EXPECT_EQ(m_.Executed(0), Strings{Ran("early")});
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
   EXPECT_EQ(m_.CountPosts(kServerQuery), 1);  // the claim lost to a live owner asks no more
@@ -323,16 +399,14 @@ TEST_F(InstanceProtocolTest, TheServerForgetsAWindowThatIsGone) {
   SubscribeAll({1, 2}, "shared");
   m_.Kill(1);
   m_[2].PostLocal("x:1");
-  m_[2].PostLocal("shared:2");
-  m_.Pump();
+  PostAndPump(2, "shared:2");
   EXPECT_EQ(m_[0].tables.FindSubscription("x"), -1);
   EXPECT_EQ(Subscribers(0, "shared"), std::vector<uint32_t>{m_.Window(2)});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("2")});
   EXPECT_TRUE(m_[0].IsServer());  // a gone client is no reason to claim
 
   const int before = m_.CountPosts(kDeliverText);
-  m_[2].PostLocal("x:3");
-  m_.Pump();
+  PostAndPump(2, "x:3");
   EXPECT_EQ(m_.CountPosts(kDeliverText), before);
 }
 
@@ -342,14 +416,22 @@ TEST_F(InstanceProtocolTest, AFullTableIsShownInTheInstanceThatAsked) {
   m_.Pump();
   EXPECT_EQ(m_.ErrorBoxes(1), Strings{kTableFullText});
   EXPECT_EQ(m_[1].tables.FindSubscription("n50"), -1);
+  EXPECT_EQ(m_.CountPosts(kTableFull), 1);
+  EXPECT_EQ(m_.CountPosts(kTableFull, m_.Window(1)), 1);
 
   // The server's table now holds 50 names; a name that fits instance 2's
   // own table is refused there.
   m_[2].Subscribe("other", kHandler);
   m_.Pump();
   EXPECT_EQ(m_.ErrorBoxes(2), Strings{kTableFullText});
+  EXPECT_EQ(m_.CountPosts(kTableFull, m_.Window(2)), 1);
   EXPECT_EQ(m_[2].ListSubscriptions(), "other\t\tDO OnEvt WITH <Msg>\n");
   EXPECT_TRUE(m_.ErrorBoxes(0).empty());
+  for (const FakePost& post : m_.posts) {
+    if (!post.extension && CodeOf(post.wParam) == kTableFull) {
+      EXPECT_EQ(post.lParam, 0u);
+    }
+  }
 }
 
 TEST_F(InstanceProtocolTest, AnOverwrittenTextRunsNoHandler) {
@@ -413,8 +495,7 @@ TEST_F(InstanceProtocolTest, NetworkTextsAreStoredOnceAndPostedInEntryOrder) {
 TEST_F(InstanceProtocolTest, TextsThatNameNoSubscriptionDoNothing) {
   LoadSettled(2);
   SubscribeAll({1}, "a");
-  m_[0].PostLocal("a:b:m");  // splits at the first colon
-  m_.Pump();
+  PostAndPump(0, "a:b:m");  // splits at the first colon
   EXPECT_EQ(m_.Executed(1), Strings{Ran("b:m")});
 
   const int before = m_.CountPosts(kDeliverText);
@@ -515,8 +596,7 @@ TEST_F(JoinAndSettleTest, NoInstanceTakesWindowZeroForItsServer) {
   m_.Pump();
   EXPECT_EQ(m_[1].serverWindow, m_.Window(0));
   EXPECT_EQ(m_.PostsToNoWindow(), 0);
-  m_[1].PostLocal("x:1");
-  m_.Pump();
+  PostAndPump(1, "x:1");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
 }
 
@@ -528,8 +608,7 @@ TEST_F(JoinAndSettleTest, AnInstanceThatWinsOnServerLeavingHoldsPostsUntilTheOth
   m_.Unload(0);
   m_.PumpOnly(2);
   ASSERT_TRUE(m_[2].IsServer());
-  m_[2].PostLocal("x:1");
-  m_.Pump();
+  PostAndPump(2, "x:1");
   EXPECT_EQ(m_[1].serverWindow, m_.Window(2));
   EXPECT_EQ(m_.Executed(1), Strings{Ran("1")});
   EXPECT_EQ(m_.Executed(2), Strings{Ran("1")});
@@ -587,8 +666,7 @@ TEST_F(RegistrationAckTest, AnOverwrittenRegistrationIsUndoneAndSentAgain) {
   EXPECT_EQ(Subscribers(0, "late"), std::vector<uint32_t>{m_.Window(1)});
   EXPECT_TRUE(m_[1].AwaitingAck().empty());
   EXPECT_EQ(m_.Env(1).retryTimerMs, 0u);
-  m_[0].PostLocal("late:m");
-  m_.Pump();
+  PostAndPump(0, "late:m");
   EXPECT_EQ(m_.Executed(1), Strings{Ran("m")});
 }
 
@@ -726,8 +804,7 @@ TEST_F(NameChangeAckTest, AWithdrawalReadAsAnotherClientsNameIsSetRight) {
   EXPECT_EQ(m_[kServer].tables.FindSubscription("aaaa"), -1);
   EXPECT_TRUE(m_[kClient].AwaitingAck().empty());
   EXPECT_EQ(m_.Env(kClient).retryTimerMs, 0u);
-  m_[kServer].PostLocal("bbbb:m");
-  m_.Pump();
+  PostAndPump(kServer, "bbbb:m");
   EXPECT_EQ(m_.Executed(kClient), Strings{Ran("m")});
   EXPECT_EQ(m_[kClient].counters.nameChangesGivenUp, 0u);
 }

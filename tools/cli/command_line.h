@@ -3,11 +3,19 @@
 // start with "-". Without a verb the arguments are run's, as the stand-in
 // host took them before it became one verb of the tool.
 //
+// Every verb is one row of a table in command_line.cc (its name, whether it
+// needs an instance of the library, its options in the order its --help
+// lists them, its rule for arguments, its texts), and every option one row
+// (its name, its value, what it sets). The parser, --help, the tool's usage
+// and the usage errors are all made from those rows; each build binds the run
+// functions of the verbs it has (RunTool).
+//
 // Exit codes: common/exit_codes.h.
 #ifndef ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
 #define ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -67,6 +75,20 @@ bool ParseOrAnswer(const std::vector<std::string>& args, const ToolCapabilities&
 std::string UsageText(Verb verb, const ToolCapabilities& capabilities);
 
 const char* VerbName(Verb verb);
+
+// A verb's run function in one build; returns the exit code.
+using VerbRun = int (*)(const Invocation& invocation, ToolOutput& out);
+struct VerbBinding {
+  Verb verb;
+  VerbRun run;
+};
+
+// The tool's main on every build: ParseOrAnswer, then the run function that
+// `verbs` binds to the verb. Nothing thrown gets past it: anything is
+// reported as "zanvor: out of memory" with kExitFailure.
+// REQUIRES: `verbs` binds every verb this build's capabilities offer.
+int RunTool(int argc, char** argv, const ToolCapabilities& capabilities,
+            std::initializer_list<VerbBinding> verbs, ToolOutput& out);
 
 // The longest --timeout, in seconds: the Windows verbs wait in milliseconds
 // of 32 bits. A longer one is a usage error rather than a wait that wraps

@@ -13,7 +13,6 @@
 namespace zanvor {
 namespace {
 
-constexpr uint32_t kRemoteMailslotsOff = 3025;
 constexpr int kUdpProtocol = 17;
 
 const char* VerdictText(Verdict verdict) {
@@ -52,6 +51,23 @@ std::string PolicyText(const char* key, const PolicyValue& value) {
 std::string PolicyCommand(const char* key) {
   return std::string("reg add HKLM\\") + key + " /v " + kMailslotPolicyValue +
          " /t REG_DWORD /d 1 /f";
+}
+
+// What a network post's check says when the send failed (found:
+// `sendFailed` and the error) or the post came back: true. Otherwise the
+// check has failed and its caller says why the post was not received.
+bool Judged(const Delivery& delivery, const char* sendFailed, CheckResult* result) {
+  if (!delivery.sent) {
+    result->verdict = Verdict::kFail;
+    result->found = sendFailed + delivery.sendError;
+    return true;
+  }
+  if (delivery.delivered) {
+    result->found = "delivered in " + Milliseconds(delivery.milliseconds);
+    return true;
+  }
+  result->verdict = Verdict::kFail;
+  return false;
 }
 
 bool IsOn(const PolicyValue& value) { return value.present && value.value != 0; }
@@ -150,16 +166,7 @@ CheckResult MailslotPathCheck(const Delivery& delivery, const MailslotOpenResult
                    "; posts travel over UDP alone (see the remote-mailslot policy)";
     return result;
   }
-  if (!delivery.sent) {
-    result.verdict = Verdict::kFail;
-    result.found = "the write failed: " + delivery.sendError;
-    return result;
-  }
-  if (delivery.delivered) {
-    result.found = "delivered in " + Milliseconds(delivery.milliseconds);
-    return result;
-  }
-  result.verdict = Verdict::kFail;
+  if (Judged(delivery, "the write failed: ", &result)) return result;
   result.found = "sent, but not received within " + Seconds(delivery.timeoutSeconds);
   result.fix = PolicyCommand(kReceiverPolicyKey) + ", then restart Windows";
   return result;
@@ -170,21 +177,13 @@ CheckResult UdpPathCheck(const Delivery& delivery, uint32_t target, const std::s
   const std::string to = Ipv4Text(target) + ":" + std::to_string(kUdpPort);
   CheckResult result{"network post over UDP to " + to, Verdict::kOk, "", ""};
   if (!adapter.empty()) result.check += " (adapter " + adapter + ")";
-  if (!delivery.sent) {
-    result.verdict = Verdict::kFail;
-    result.found = "not sent: " + delivery.sendError;
-    return result;
-  }
-  if (delivery.delivered) {
-    result.found = "delivered in " + Milliseconds(delivery.milliseconds);
-    return result;
-  }
-  result.verdict = Verdict::kFail;
+  if (Judged(delivery, "not sent: ", &result)) return result;
   if (!server.udpSocket.empty() && server.udpSocket != "open") {
     result.found = "not received: the server instance's UDP socket is " + server.udpSocket;
     result.fix =
-        "netstat -ano -p udp | findstr :38217 shows the program that holds the port; end it, "
-        "then restart the program with the server role";
+        "netstat -ano -p udp | findstr :" + std::to_string(kUdpPort) +
+        " shows the program that holds the port; end it, then restart the program with the "
+        "server role";
     return result;
   }
   result.found = "sent, but not received within " + Seconds(delivery.timeoutSeconds);
@@ -384,7 +383,7 @@ CheckResult MailslotPolicyCheck(const PolicyValue& sender, const PolicyValue& re
   }
   result.verdict = Verdict::kWarn;
   result.found = "the domain mailslot: " + DescribeDomainMailslot(open) + " (" + values + ")";
-  if (open.error != kRemoteMailslotsOff) {
+  if (open.error != kRemoteMailslotsOffError) {
     result.found += "; no policy changes that, posts travel over UDP";
     return result;
   }

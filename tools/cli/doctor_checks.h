@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "cli/status_view.h"
+#include "contract/network.h"
 
 namespace zanvor {
 
-constexpr char kFirewallFix[] =
+inline const std::string kFirewallFix =
     "netsh advfirewall firewall add rule name=\"Zanvor\" dir=in action=allow protocol=UDP "
-    "localport=38217";
+    "localport=" +
+    std::to_string(kUdpPort);
 // The two policies "Enable remote mailslots" (Lanman Workstation for
 // sending, Lanman Server for receiving) as registry values.
 constexpr char kSenderPolicyKey[] = "Software\\Policies\\Microsoft\\Windows\\NetworkProvider";
@@ -98,7 +100,7 @@ struct FirewallState {
   std::string receiver;
   std::vector<std::string> ruleTexts;  // every rule, local and by policy
 };
-// As the Windows firewall decides for an inbound datagram on UDP 38217: an
+// As the Windows firewall decides for an inbound datagram on kUdpPort: an
 // enabled block rule for the active profile (and the receiving program, when
 // it names one) wins over every allow rule; else an enabled allow rule for
 // the active profile lets it in; else it is dropped.

@@ -11,13 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/doctor_run.h"
-#include "cli/message_pump_win.h"
 #include "cli/udp_datagrams.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
 #include "cli/windows_settings_win.h"
 #include "contract/network.h"
+#include "fll_host/console_events_win.h"
+#include "fll_host/main_window_win.h"
 #include "messaging/packet_id_win.h"
 #include "messaging/udp_path_win.h"
 
@@ -185,7 +187,8 @@ class WinDoctorMachine final : public DoctorMachine {
 
 }  // namespace
 
-int RunDoctorVerb(const VerbOptions& options, ToolOutput& out) {
+int RunDoctorVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   VerbSession session;
   const int opened = OpenVerbSession(options, false, out, &session);
   if (opened != kExitSuccess) return opened;

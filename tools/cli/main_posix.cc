@@ -5,18 +5,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/command_line.h"
 #include "cli/listen_session.h"
 #include "cli/post_verb.h"
 #include "cli/text_output.h"
 #include "cli/udp_datagrams.h"
-#include "cli/udp_socket_posix.h"
 #include "common/line_splitter.h"
+#include "messaging/udp_path_posix.h"
 
 namespace zanvor {
 namespace {
@@ -121,19 +123,16 @@ class UdpPoster final : public MessagePoster {
   }
 };
 
-int Post(const VerbOptions& options, ToolOutput& out) {
-  const std::string problem = CheckPostArguments(options);
-  if (!problem.empty()) {
-    out.Err("zanvor: " + problem + " (see zanvor post --help)");
-    return kExitUsage;
-  }
+int Post(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   CatchInterrupts();
   PosixMessages messages(options);
   UdpPoster poster;
   return PostMessages(options, messages, poster, out);
 }
 
-int Listen(const VerbOptions& options, ToolOutput& out) {
+int Listen(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   std::string error;
   UniqueFd socket = OpenListeningSocket(&error);
   if (!socket) {
@@ -145,18 +144,18 @@ int Listen(const VerbOptions& options, ToolOutput& out) {
   DatagramListener listener(session, &UnixMilliseconds);
   out.Err(session.ReadyLine());
   const bool limited = options.timeoutSeconds > 0;
-  const int64_t deadline =
-      MonotonicMilliseconds() + static_cast<int64_t>(options.timeoutSeconds * 1000 + 0.5);
+  const double deadline = MonotonicMilliseconds() + options.timeoutSeconds * 1000;
   bool timedOut = false;
   while (!session.done() && !g_interrupted) {
     int wait = -1;
     if (limited) {
-      const int64_t left = deadline - MonotonicMilliseconds();
+      const double left = deadline - MonotonicMilliseconds();
       if (left <= 0) {
         timedOut = true;
         break;
       }
-      wait = left > 60000 ? 60000 : static_cast<int>(left);
+      // Rounded up: a poll that ends before the deadline would only spin.
+      wait = left > 60000 ? 60000 : static_cast<int>(std::ceil(left));
     }
     pollfd readable{socket.get(), POLLIN, 0};
     const int ready = poll(&readable, 1, wait);
@@ -175,31 +174,13 @@ int Listen(const VerbOptions& options, ToolOutput& out) {
   return session.Finish(timedOut, options.timeoutSeconds);
 }
 
-int Main(const std::vector<std::string>& args) {
+int Main(int argc, char** argv) {
   StdOutput out;
-  const ToolCapabilities capabilities{false};
-  Invocation invocation;
-  int exitCode = kExitSuccess;
-  if (!ParseOrAnswer(args, capabilities, out, &invocation, &exitCode)) return exitCode;
-  switch (invocation.verb) {
-    case Verb::kPost:
-      return Post(invocation.options, out);
-    case Verb::kListen:
-      return Listen(invocation.options, out);
-    default:
-      out.Err("zanvor: this build has post and listen only (see zanvor --help)");
-      return kExitUsage;
-  }
+  return RunTool(argc, argv, ToolCapabilities{false},
+                 {{Verb::kPost, &Post}, {Verb::kListen, &Listen}}, out);
 }
 
 }  // namespace
 }  // namespace zanvor
 
-int main(int argc, char** argv) {
-  try {
-    return zanvor::Main(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (...) {
-    zanvor::WriteLine(STDERR_FILENO, "zanvor: out of memory");
-    return zanvor::kExitFailure;
-  }
-}
+int main(int argc, char** argv) { return zanvor::Main(argc, argv); }

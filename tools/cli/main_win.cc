@@ -3,9 +3,6 @@
 // machine's instances (status).
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "cli/command_line.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
@@ -14,39 +11,20 @@
 namespace zanvor {
 namespace {
 
-int Main(const std::vector<std::string>& args) {
+int RunRunVerb(const Invocation& invocation, ToolOutput&) { return RunStandInHost(invocation.run); }
+
+int Main(int argc, char** argv) {
   StdHandlesOutput out;
-  const ToolCapabilities capabilities{true};
-  Invocation invocation;
-  int exitCode = kExitSuccess;
-  if (!ParseOrAnswer(args, capabilities, out, &invocation, &exitCode)) return exitCode;
-  switch (invocation.verb) {
-    case Verb::kRun:
-      return RunStandInHost(invocation.run);
-    case Verb::kPost:
-      return RunPostVerb(invocation.options, out);
-    case Verb::kListen:
-      return RunListenVerb(invocation.options, out);
-    case Verb::kStatus:
-      return RunStatusVerb(invocation.options, out);
-    case Verb::kDoctor:
-      return RunDoctorVerb(invocation.options, out);
-    case Verb::kNone:
-      break;
-  }
-  out.Err("zanvor: a command is needed (see zanvor --help)");
-  return kExitUsage;
+  return RunTool(argc, argv, ToolCapabilities{true},
+                 {{Verb::kRun, &RunRunVerb},
+                  {Verb::kPost, &RunPostVerb},
+                  {Verb::kListen, &RunListenVerb},
+                  {Verb::kStatus, &RunStatusVerb},
+                  {Verb::kDoctor, &RunDoctorVerb}},
+                 out);
 }
 
 }  // namespace
 }  // namespace zanvor
 
-int main(int argc, char** argv) {
-  // Nothing may escape main into the C runtime's frames either.
-  try {
-    return zanvor::Main(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (...) {
-    zanvor::StdHandlesOutput().Err("zanvor: out of memory");
-    return zanvor::kExitFailure;
-  }
-}
+int main(int argc, char** argv) { return zanvor::Main(argc, argv); }

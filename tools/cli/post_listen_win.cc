@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
 #include "cli/listen_session.h"
-#include "cli/message_pump_win.h"
 #include "cli/post_verb.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
@@ -14,6 +14,8 @@
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
 #include "common/text.h"
+#include "contract/network.h"
+#include "fll_host/console_events_win.h"
 #include "fll_host/line_source_win.h"
 #include "fll_host/main_window_win.h"
 
@@ -86,7 +88,7 @@ class InstancePoster final : public MessagePoster {
 
   bool Post(const std::string& name, const std::string& message, std::string* error) override {
     const bool posted = instance_.Call(local_ ? "ZANVOR_LOCAL" : "ZANVOR", {name, message}, error);
-    if (!posted && error->compare(0, 26, "Unable to send the message") == 0) {
+    if (!posted && error->rfind(kSendErrorText, 0) == 0) {
       *error += " (neither network path took the datagram; zanvor doctor shows why)";
     }
     // The instance's own messages keep flowing between posts.
@@ -101,12 +103,8 @@ class InstancePoster final : public MessagePoster {
 
 }  // namespace
 
-int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
-  const std::string problem = CheckPostArguments(options);
-  if (!problem.empty()) {
-    out.Err("zanvor: " + problem + " (see zanvor post --help)");
-    return kExitUsage;
-  }
+int RunPostVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   WinMessages messages(options);
   std::string error;
   if (!messages.Prepare(&error)) {
@@ -140,7 +138,8 @@ int RunPostVerb(const VerbOptions& options, ToolOutput& out) {
   return code;
 }
 
-int RunListenVerb(const VerbOptions& options, ToolOutput& out) {
+int RunListenVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   for (const std::string& name : options.names) {
     const std::string problem = CheckSubscribableName(name);
     if (!problem.empty()) {

@@ -27,7 +27,8 @@ class MessageSource {
 
 // The arguments checked as ZANVOR and ZANVOR_LOCAL check them (the name,
 // and a message given on the command line): "" or the library's own text.
-// A failed check is a usage error: nothing is posted.
+// A failed check is a usage error (post's rule for its arguments applies it):
+// nothing is posted.
 std::string CheckPostArguments(const VerbOptions& options);
 
 // The message that MESSAGE "-" without --lines posts: all of the input, one

@@ -10,7 +10,6 @@ namespace zanvor {
 namespace {
 
 // ERROR_REMOTE_MAILSLOTS_DEPRECATED, newer than mingw's headers.
-constexpr uint32_t kRemoteMailslotsOff = 3025;
 constexpr uint32_t kPathNotFound = 3;
 constexpr uint32_t kAccessDenied = 5;
 constexpr uint32_t kBadNetPath = 53;
@@ -96,7 +95,7 @@ std::string DescribeDomainMailslot(const MailslotOpenResult& result) {
   if (result.open) return "open";
   const std::string number = " (error " + std::to_string(result.error) + ")";
   switch (result.error) {
-    case kRemoteMailslotsOff:
+    case kRemoteMailslotsOffError:
       return "remote mailslots are switched off on this machine" + number;
     case kPathNotFound:
       return "this system has no domain-wide mailslots" + number;

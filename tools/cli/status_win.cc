@@ -22,7 +22,8 @@ constexpr DWORD kEveryStatusQuietMs = 500;
 
 }  // namespace
 
-int RunStatusVerb(const VerbOptions& options, ToolOutput& out) {
+int RunStatusVerb(const Invocation& invocation, ToolOutput& out) {
+  const VerbOptions& options = invocation.options;
   VerbSession session;
   const int opened = OpenVerbSession(options, false, out, &session);
   if (opened != kExitSuccess) return opened;

@@ -1,8 +1,8 @@
 #include "cli/verb_session_win.h"
 
-#include "cli/message_pump_win.h"
 #include "common/std_output_win.h"
 #include "contract/network.h"
+#include "fll_host/console_events_win.h"
 
 namespace zanvor {
 

@@ -10,10 +10,10 @@
 namespace zanvor {
 
 // Each returns the exit code.
-int RunPostVerb(const VerbOptions& options, ToolOutput& out);
-int RunListenVerb(const VerbOptions& options, ToolOutput& out);
-int RunStatusVerb(const VerbOptions& options, ToolOutput& out);
-int RunDoctorVerb(const VerbOptions& options, ToolOutput& out);
+int RunPostVerb(const Invocation& invocation, ToolOutput& out);
+int RunListenVerb(const Invocation& invocation, ToolOutput& out);
+int RunStatusVerb(const Invocation& invocation, ToolOutput& out);
+int RunDoctorVerb(const Invocation& invocation, ToolOutput& out);
 
 }  // namespace zanvor
 

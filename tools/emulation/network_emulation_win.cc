@@ -11,6 +11,7 @@
 #include <new>
 
 #include "base/unique_handle_win.h"
+#include "contract/network.h"
 
 namespace zanvor {
 namespace {
@@ -24,8 +25,6 @@ constexpr size_t kDomainPrefixLength = sizeof kDomainPrefix - 1;
 // Datagrams of the protocol are far smaller; a mailslot read needs a buffer
 // at least as large as the waiting message.
 constexpr DWORD kForwardBufferBytes = 64 * 1024;
-// ERROR_REMOTE_MAILSLOTS_DEPRECATED, newer than mingw's headers.
-constexpr DWORD kRemoteMailslotsDeprecated = 3025;
 
 // Read by the replacement CreateFileA, which the library may call at any
 // time; written only before a library is patched.
@@ -82,7 +81,7 @@ HANDLE WINAPI EmulatedCreateFileA(LPCSTR name, DWORD access, DWORD share,
       StartsWithNoCase(name, kDomainPrefix, kDomainPrefixLength)) {
     if (g_mode == NetworkEmulation::Mode::kRemoteOff) {
       // What Windows 11 24H2 and Server 2025 answer for a remote mailslot.
-      SetLastError(kRemoteMailslotsDeprecated);
+      SetLastError(kRemoteMailslotsOffError);
       return INVALID_HANDLE_VALUE;
     }
     char redirected[MAX_PATH];

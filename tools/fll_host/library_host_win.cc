@@ -5,10 +5,6 @@
 namespace zanvor {
 namespace {
 
-// Commands executed for the library may make the library execute commands
-// again; past this depth the chain is cut instead of overflowing the stack.
-constexpr int kMaxCommandDepth = 32;
-
 // The loaded module that holds `code`, or null when none does.
 HMODULE ModuleHolding(const void* code) {
   HMODULE module = nullptr;
@@ -49,7 +45,7 @@ bool LibraryHost::CallLibraryFunction(const std::string& name, const std::vector
 
 void LibraryHost::ExecuteCommand(const std::string& line) {
   if (commandDepth_ >= kMaxCommandDepth) {
-    ReportError(HostError::Text("Commands nested too deeply."));
+    ReportError(HostError::Text(kCommandsTooDeepText));
     return;
   }
   ++commandDepth_;

@@ -29,6 +29,12 @@ struct FunctionInfo {
 
 constexpr uint32_t kMainWindowId = 1;
 
+// Commands executed for the library may make the library execute commands
+// again; a host cuts the chain past this depth, reporting
+// kCommandsTooDeepText, instead of overflowing the stack.
+constexpr int kMaxCommandDepth = 32;
+constexpr char kCommandsTooDeepText[] = "Commands nested too deeply.";
+
 // What the library may ask of the host besides passing values.
 class HostServices {
  public:

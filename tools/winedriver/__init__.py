@@ -13,6 +13,8 @@ Environment:
   ZANVOR_BENCH     zanvor_bench.exe (its junk floods)
   ZANVOR_PROBE     zanvor_probe.exe (the machine probes)
   ZANVOR_WAIT_SCALE  multiplies every timeout (slow machines)
+  ZANVOR_WINE_TEMPLATE  the template Wine prefix that every machine's prefix
+                   is copied from (default: <repo>/build/wine/template)
 """
 
 from . import netns

@@ -1,10 +1,11 @@
 """python3 -m winedriver prefix PATH: makes the Wine prefix at PATH if it is
-missing (what script/setup runs for the project's default prefix)."""
+missing (what script/setup runs for the project's default prefix), and the
+template prefix that it and every machine's prefix are copied from."""
 
 import argparse
 import sys
 
-from .prefix import READY_MARKER, Prefix
+from .prefix import Prefix, ready
 
 
 def main(argv):
@@ -15,7 +16,7 @@ def main(argv):
     args = parser.parse_args(argv)
     if args.command == "prefix":
         p = Prefix(path=args.path)
-        if not (p.path / READY_MARKER).exists():
+        if not ready(p.path):
             print("setup: preparing Wine prefix %s" % p.path, flush=True)
         p.ensure()
     return 0

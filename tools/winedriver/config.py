@@ -15,13 +15,18 @@ BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", BUILD / "zanvor_bench.exe"))
 # Test apparatus beside zanvor.exe: the machine probes. (The network
 # emulation, zanvor_netemu.dll, is loaded by zanvor.exe from its own folder.)
 PROBE_EXE = Path(os.environ.get("ZANVOR_PROBE", BUILD / "zanvor_probe.exe"))
+# The Wine prefix that every machine's prefix is copied from; one per
+# checkout, whatever the build tree (hard links need the same file system).
+TEMPLATE = Path(os.environ.get("ZANVOR_WINE_TEMPLATE",
+                               REPO / "build" / "wine" / "template")).absolute()
 WAIT_SCALE = float(os.environ.get("ZANVOR_WAIT_SCALE", "1"))
 
 # Wine is slow to start a process (a second or more on a loaded machine);
 # these bound every wait so that a hang fails instead of blocking the run.
 DEFAULT_TIMEOUT = 30.0
 START_TIMEOUT = 60.0
-PREFIX_CREATE_TIMEOUT = 300.0
+PREFIX_CREATE_TIMEOUT = 180.0
+SERVER_STOP_TIMEOUT = 60.0
 
 
 class HarnessError(AssertionError):

@@ -10,7 +10,6 @@ import itertools
 import json
 import os
 import re
-import subprocess
 
 from .config import (DEFAULT_TIMEOUT, HOST_EXE, START_TIMEOUT, HarnessError, scaled,
                      windows_path)
@@ -179,20 +178,7 @@ class Host(Watched):
     def close(self, timeout=DEFAULT_TIMEOUT):
         """Ends the input and waits for the host to exit; returns its exit
         code."""
-        try:
-            self.process.stdin.close()
-        except OSError:
-            pass
-        try:
-            code = self.process.wait(scaled(timeout))
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise HarnessError("host did not exit within %ss after end of input\n%s" %
-                               (timeout, self.describe()))
-        self.stdout.join(scaled(5))
-        self.stderr.join(scaled(5))
-        return code
-
+        return self.end(timeout, "host did not exit within %ss after end of input" % timeout)
 
 
 def wait_calls(host, proc, count, timeout=DEFAULT_TIMEOUT):

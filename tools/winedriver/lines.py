@@ -109,6 +109,24 @@ class Watched:
         self.stdout.join(scaled(5))
         self.stderr.join(scaled(5))
 
+    def end(self, timeout, late):
+        """Closes the process's input and waits for it to exit on its own;
+        returns its exit code. A process still running after `timeout` is
+        killed and HarnessError raised with `late` (what to say) and the
+        subclass's describe()."""
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+        try:
+            code = self.process.wait(scaled(timeout))
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise HarnessError("%s\n%s" % (late, self.describe()))
+        self.stdout.join(scaled(5))
+        self.stderr.join(scaled(5))
+        return code
+
     def __enter__(self):
         return self
 

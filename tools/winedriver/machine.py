@@ -8,7 +8,7 @@ from . import netns
 from .config import DEFAULT_TIMEOUT, HOST_EXE, START_TIMEOUT, HarnessError, scaled
 from .host import Host
 from .lines import kill_process
-from .prefix import Prefix
+from .prefix import Prefix, kill_prefix_processes, retry_once
 from .relay import ZANVOR_UDP_PORT, Relay, free_udp_port
 from .tool import Tool
 
@@ -44,7 +44,7 @@ class Machine:
         self.namespace = namespace or netns.solo()
         self.address = self.namespace.address
         self.prefixes = [Prefix(name if i == 0 else "%s-s%d" % (name, i + 1),
-                                namespace=self.namespace).ensure() for i in range(sessions)]
+                                namespace=self.namespace).fresh() for i in range(sessions)]
         self.prefix = self.prefixes[0]
         self.hosts = []
         self.tools = []
@@ -67,7 +67,9 @@ class Machine:
                 if port not in Machine._by_port:
                     raise HarnessError("no machine has relay port %d" % port)
                 peers.append((Machine._by_port[port].address, port))
-            self._relay = Relay(self, self.port, peers, self.twice)
+            self._relay = retry_once("starting the relay of %s" % self.name,
+                                     lambda: Relay(self, self.port, peers, self.twice),
+                                     lambda: None)
         return self._relay
 
     def _start_server(self):
@@ -77,12 +79,24 @@ class Machine:
         # and keep them open; letting the idle keeper be that process keeps
         # the tests' pipes clean. The keeper also keeps the server (and so
         # the machine's named objects) alive while test processes come and
-        # go, as on a real machine.
+        # go, as on a real machine. The first process of a server waits for
+        # Wine's start-up (wineboot --init, the services): a start that hangs
+        # there is killed with the whole prefix and tried once more.
         for prefix in self.prefixes:
             prefix.stop_server()
-            keeper = Host(prefix)
+            self.keepers.append(retry_once("starting the first process of %s" % prefix.path,
+                                           lambda: self._keeper(prefix),
+                                           lambda: kill_prefix_processes(prefix.path)))
+
+    @staticmethod
+    def _keeper(prefix):
+        keeper = Host(prefix)
+        try:
             keeper.sync(START_TIMEOUT)
-            self.keepers.append(keeper)
+        except HarnessError:
+            kill_process(keeper.process)
+            raise
+        return keeper
 
     def popen(self, args, **popen_args):
         return self.prefix.popen(args, **popen_args)

@@ -63,20 +63,7 @@ class Tool(Watched):
 
     def finish(self, timeout=DEFAULT_TIMEOUT):
         """Waits for the process to end on its own; returns its exit code."""
-        try:
-            self.process.stdin.close()
-        except OSError:
-            pass
-        try:
-            code = self.process.wait(scaled(timeout))
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise HarnessError("%s did not exit within %ss\n%s" %
-                               (self.label, timeout, self.describe()))
-        self.stdout.join(scaled(5))
-        self.stderr.join(scaled(5))
-        return code
-
+        return self.end(timeout, "%s did not exit within %ss" % (self.label, timeout))
 
 
 def _inside(namespace, args):

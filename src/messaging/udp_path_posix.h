@@ -1,7 +1,9 @@
-// The native build's edge to the network: the adapters that are up, the
-// sending of one post's datagram to every target, and the listening socket.
-#ifndef ZANVOR_TOOLS_CLI_UDP_SOCKET_POSIX_H_
-#define ZANVOR_TOOLS_CLI_UDP_SOCKET_POSIX_H_
+// The UDP path on POSIX, beside the Windows one (udp_path_win.h), for the
+// native build of the tool: the adapters that are up (UpAdapterAddresses,
+// declared in broadcast_targets.h), the sending of one post's datagram to
+// every target, the listening socket, and a post's packet id and seed ticks.
+#ifndef ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
+#define ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
 
 #include <cstdint>
 #include <string>
@@ -12,10 +14,6 @@
 #include "messaging/packet.h"
 
 namespace zanvor {
-
-// The IPv4 addresses of the adapters that are up and are not loopback
-// adapters, from getifaddrs (empty when they cannot be listed).
-std::vector<AdapterAddress> UpIpv4Adapters();
 
 // Sends `datagram` once to kUdpPort of every BroadcastTargets address of the
 // adapters. True when at least one target took it; otherwise *error says
@@ -32,10 +30,6 @@ UniqueFd OpenListeningSocket(std::string* error);
 void MakePacketId(uint8_t id[kPacketIdSize]);
 uint32_t TickCount();
 
-// Milliseconds since 1970-01-01 UTC, and of a clock that never steps back.
-int64_t UnixMilliseconds();
-int64_t MonotonicMilliseconds();
-
 }  // namespace zanvor
 
-#endif  // ZANVOR_TOOLS_CLI_UDP_SOCKET_POSIX_H_
+#endif  // ZANVOR_MESSAGING_UDP_PATH_POSIX_H_

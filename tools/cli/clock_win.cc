@@ -1,6 +1,7 @@
-#include "cli/message_pump_win.h"
+#include <windows.h>
 
 #include "base/counter_clock_win.h"
+#include "cli/clock.h"
 
 namespace zanvor {
 

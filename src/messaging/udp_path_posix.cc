@@ -1,4 +1,4 @@
-#include "cli/udp_socket_posix.h"
+#include "messaging/udp_path_posix.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -38,7 +38,8 @@ std::string ErrnoText(const char* call, int error) {
 
 }  // namespace
 
-std::vector<AdapterAddress> UpIpv4Adapters() {
+// From getifaddrs.
+std::vector<AdapterAddress> UpAdapterAddresses() {
   std::vector<AdapterAddress> result;
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return result;
@@ -66,7 +67,7 @@ bool SendToEveryTarget(const std::vector<uint8_t>& datagram, std::string* error)
   const int on = 1;
   setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   bool sent = false;
-  for (const uint32_t target : BroadcastTargets(UpIpv4Adapters())) {
+  for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
     const sockaddr_in to = Ipv4(target, kUdpPort);
     const ssize_t n = sendto(socket.get(), datagram.data(), datagram.size(), 0,
                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -108,18 +109,13 @@ void MakePacketId(uint8_t id[kPacketIdSize]) {
   FallbackPacketId(TickCount(), static_cast<uint32_t>(getpid()), ++counter, id);
 }
 
-uint32_t TickCount() { return static_cast<uint32_t>(MonotonicMilliseconds()); }
-
-int64_t MonotonicMilliseconds() {
+// As GetTickCount counts: milliseconds of the monotonic clock, wrapping at
+// 32 bits.
+uint32_t TickCount() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-int64_t UnixMilliseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000 +
+                               static_cast<uint64_t>(now.tv_nsec) / 1000000);
 }
 
 }  // namespace zanvor
