@@ -1,6 +1,7 @@
-// The modes of zanvor_bench.exe beside the latency baseline: probes of one
-// machine's shared objects (machine_probes.cc) and floods of datagrams a
-// server instance must reject or take once (junk_flood.cc). Each returns the
+// The modes of zanvor_bench.exe beside the latency baseline: floods of
+// datagrams a server instance must reject or take once (junk_flood.cc). The
+// probes of a machine's shared objects are zanvor_probe.exe's
+// (tools/emulation). Each returns the
 // process's exit code; the usage lines are in post_baseline.cc.
 #ifndef ZANVOR_BENCH_BENCH_MODES_H_
 #define ZANVOR_BENCH_BENCH_MODES_H_
@@ -10,9 +11,6 @@
 
 namespace zanvor {
 
-int RunHoldMutex(const std::string& name, uint32_t milliseconds, bool abandon);
-int RunFindServer(uint32_t milliseconds);
-int RunRingCheck();
 // path: "mailslot" or "udp"; perSecond 0: as fast as the path takes them.
 int RunJunk(const std::string& path, uint64_t count, uint64_t perSecond, uint32_t seed);
 

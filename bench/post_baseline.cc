@@ -12,8 +12,6 @@
 //                          the server mailslot as fast as it can (flood.h)
 //   udpflood N ADDRESS     sends the same N datagrams over UDP to ADDRESS on
 //                          the library's port as fast as it can
-//   hold-mutex, find-server, ring-check   probes of the machine's shared
-//                          objects (machine_probes.cc)
 //   junk mailslot|udp N RATE SEED         datagrams a server must reject or
 //                          take once (junk_flood.cc)
 //
@@ -41,8 +39,8 @@
 #include <vector>
 
 #include "base/counter_clock_win.h"
+#include "base/unique_handle_win.h"
 #include "bench_modes.h"
-#include "common/win_handles.h"
 #include "contract/machine_objects.h"
 #include "flood.h"
 #include "registry/message_buffer_win.h"
@@ -283,7 +281,6 @@ int Usage() {
   std::fprintf(stderr,
                "usage: zanvor_bench.exe sink N [ring] | hop [ring] | source N intervalUs [ring]\n"
                "                        | flood N [copies] | udpflood N ADDRESS\n"
-               "       | hold-mutex NAME MS [abandon] | find-server MS | ring-check\n"
                "       | junk mailslot|udp N RATE SEED\n");
   return 2;
 }
@@ -311,14 +308,6 @@ int Main(int argc, char** argv) {
   }
   if (mode == "udpflood" && argc == 4 && ParseCount(argv[2], &n)) return RunUdpFlood(n, argv[3]);
   uint64_t seed = 0;
-  if (mode == "hold-mutex" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "abandon")) &&
-      ParseCount(argv[3], &n)) {
-    return RunHoldMutex(argv[2], static_cast<uint32_t>(n), argc == 5);
-  }
-  if (mode == "find-server" && argc == 3 && ParseCount(argv[2], &n)) {
-    return RunFindServer(static_cast<uint32_t>(n));
-  }
-  if (mode == "ring-check" && argc == 2) return RunRingCheck();
   if (mode == "junk" && argc == 6 && ParseCount(argv[3], &n) && ParseCount(argv[4], &value) &&
       ParseCount(argv[5], &seed)) {
     return RunJunk(argv[2], n, value, static_cast<uint32_t>(seed));

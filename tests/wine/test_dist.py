@@ -1,7 +1,8 @@
 """The Windows release archive, packed by the release code (tools/dist) from
 this build's files: it holds what the docs say it holds, the library in it
-still has its one export and imports only system DLLs, and both Windows
-files carry the project's version."""
+still has its one export and imports only system DLLs, both Windows files
+carry the project's version, and the test apparatus (the network emulation
+and the machine probes) stays out of it."""
 
 import os
 import re
@@ -24,6 +25,13 @@ SYSTEM_DLLS = {
     "rpcrt4.dll", "secur32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "version.dll",
     "winmm.dll", "ws2_32.dll",
 }
+
+
+# Texts that only the test apparatus holds: the emulation's relay mailslot
+# and its import patching (zanvor_netemu.dll), the probes' modes
+# (zanvor_probe.exe).
+EMULATION_MARKERS = (b"relay_out", b"cannot patch the library's import")
+PROBE_MARKERS = (b"hold-mutex", b"ring-check")
 
 
 def project_version():
@@ -110,6 +118,21 @@ class Win32ZipTest(unittest.TestCase):
                                  ("FileVersion", self.version), ("OriginalFilename", name)):
                 self.assertRegex(strings, "%s\x00+%s\x00" % (field, re.escape(value)), name)
             self.assertIn(description, strings, name)
+
+    def test_it_holds_no_emulation_and_no_probe(self):
+        apparatus = ((wd.BUILD / "zanvor_netemu.dll", EMULATION_MARKERS),
+                     (wd.PROBE_EXE, PROBE_MARKERS))
+        for path, markers in apparatus:
+            # The markers are the apparatus's own: each is there to be missed.
+            data = path.read_bytes()
+            for marker in markers:
+                self.assertIn(marker, data, path.name)
+            self.assertNotIn(path.name, {Path(name).name for name in self.names})
+        programs = {name for name in self.files if name.endswith((".exe", ".fll", ".dll"))}
+        self.assertEqual(programs, {"zanvor.exe", "zanvor.fll"})
+        for name in programs:
+            for marker in EMULATION_MARKERS + PROBE_MARKERS:
+                self.assertNotIn(marker, self.files[name], name)
 
 
 if __name__ == "__main__":

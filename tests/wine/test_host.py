@@ -4,6 +4,8 @@ blocks, raised errors, nested calls, the main window's message pumping, the
 command language and its output format."""
 
 import os
+import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -369,6 +371,27 @@ class LanguageTest(HostTestCase):
         code, _, err = self.machine.run_host(["--network", "wan", "-"])
         self.assertEqual(code, 2)
         self.assertIn('unknown mode "wan"', err[0])
+
+    def test_without_the_emulation_beside_it_the_host_runs_and_refuses_a_network_mode(self):
+        # As in the release: zanvor.exe alone, its test apparatus
+        # (zanvor_netemu.dll) not beside it.
+        with tempfile.TemporaryDirectory() as alone:
+            exe = Path(alone) / "zanvor.exe"
+            shutil.copyfile(wd.HOST_EXE, exe)
+
+            def run(*args):
+                result = subprocess.run(
+                    self.machine.prefix.inside(["wine", str(exe), "run"] + list(args)),
+                    env=self.machine.prefix.env(), input=b"? \"alone\"\n", capture_output=True,
+                    timeout=wd.scaled(wd.DEFAULT_TIMEOUT))
+                return (result.returncode, result.stdout.decode("latin-1").splitlines(),
+                        result.stderr.decode("latin-1").splitlines())
+
+            self.assertEqual(run("--network", "off", "-"), (0, ["alone"], []))
+            code, out, err = run("--network", "local", "-")
+            self.assertEqual((code, out), (1, []))
+            self.assertRegex(err[0], r"^zanvor: network emulation: cannot load .*"
+                                     r"zanvor_netemu\.dll: error \d+ ")
 
 
 if __name__ == "__main__":

@@ -10,8 +10,7 @@
 // and the usage errors are all made from those rows; each build binds the run
 // functions of the verbs it has (RunTool).
 //
-// Exit codes, on every platform: kExitSuccess, kExitFailure (the operation
-// failed), kExitUsage (the command line was wrong; nothing was done).
+// Exit codes: common/exit_codes.h.
 #ifndef ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
 #define ZANVOR_TOOLS_CLI_COMMAND_LINE_H_
 
@@ -21,12 +20,10 @@
 #include <vector>
 
 #include "cli/text_output.h"
+#include "common/exit_codes.h"
+#include "stand_in_host/run_options.h"
 
 namespace zanvor {
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 enum class Verb { kNone, kRun, kPost, kListen, kStatus, kDoctor };
 
@@ -35,18 +32,6 @@ enum class Verb { kNone, kRun, kPost, kListen, kStatus, kDoctor };
 // posts to every machine and listens, and nothing else.
 struct ToolCapabilities {
   bool instance = false;
-};
-
-// The stand-in FoxPro host's options (zanvor run).
-struct RunOptions {
-  std::string table;    // --table FILE: print its function table and exit
-  std::string library;  // --library FILE: load it first
-  std::string network;  // --network MODE
-  bool networkGiven = false;
-  std::string script;  // "" or "-": standard input
-  // --no-window: the host has no main window, as a COM server or a service
-  // has none: asked for it, the host answers 0.
-  bool noWindow = false;
 };
 
 // The options of post, listen, status and doctor; each verb reads its own.

@@ -6,9 +6,9 @@
 
 #include "cli/command_line.h"
 #include "cli/text_output.h"
+#include "common/text.h"
 #include "contract/network.h"
 #include "messaging/broadcast_targets.h"
-#include "stand_in_host/json_text.h"
 
 namespace zanvor {
 namespace {

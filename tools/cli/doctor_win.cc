@@ -13,15 +13,15 @@
 
 #include "cli/clock.h"
 #include "cli/doctor_run.h"
-#include "cli/message_pump_win.h"
 #include "cli/udp_datagrams.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
 #include "cli/windows_settings_win.h"
 #include "contract/network.h"
+#include "fll_host/console_events_win.h"
+#include "fll_host/main_window_win.h"
 #include "messaging/packet_id_win.h"
 #include "messaging/udp_path_win.h"
-#include "stand_in_host/lexer.h"
 
 namespace zanvor {
 namespace {
@@ -37,7 +37,9 @@ class WinDoctorMachine final : public DoctorMachine {
         wait_(TimeoutMilliseconds(options, kDefaultServerWaitSeconds)),
         name_("zanvor-doctor-" + std::to_string(GetCurrentProcessId())) {}
 
-  MailslotOpenResult OpenDomainMailslot() override { return zanvor::OpenDomainMailslot(); }
+  MailslotOpenResult OpenDomainMailslot() override {
+    return zanvor::OpenDomainMailslot(session_.network);
+  }
 
   bool StartInstance(std::string* error) override {
     session_.instance = ToolInstance::Create(session_.network, out_, error);
@@ -131,7 +133,7 @@ class WinDoctorMachine final : public DoctorMachine {
 
   bool WriteMailslot(std::string* error) {
     UniqueFile mailslot;
-    if (!zanvor::OpenDomainMailslot(&mailslot).open) {
+    if (!zanvor::OpenDomainMailslot(session_.network, &mailslot).open) {
       *error = "the domain mailslot cannot be opened";
       return false;
     }

@@ -1,7 +1,7 @@
 #include "cli/listen_session.h"
 
 #include "cli/command_line.h"
-#include "stand_in_host/json_text.h"
+#include "common/text.h"
 
 namespace zanvor {
 

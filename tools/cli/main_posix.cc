@@ -17,8 +17,8 @@
 #include "cli/post_verb.h"
 #include "cli/text_output.h"
 #include "cli/udp_datagrams.h"
+#include "common/line_splitter.h"
 #include "messaging/udp_path_posix.h"
-#include "stand_in_host/line_splitter.h"
 
 namespace zanvor {
 namespace {

@@ -7,18 +7,17 @@
 
 #include "cli/clock.h"
 #include "cli/listen_session.h"
-#include "cli/message_pump_win.h"
 #include "cli/post_verb.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
 #include "commands/arg_checks.h"
 #include "commands/instance_env_win.h"
 #include "commands/status_report.h"
+#include "common/text.h"
 #include "contract/network.h"
-#include "stand_in_host/json_text.h"
-#include "stand_in_host/lexer.h"
-#include "stand_in_host/line_source_win.h"
-#include "stand_in_host/main_window_win.h"
+#include "fll_host/console_events_win.h"
+#include "fll_host/line_source_win.h"
+#include "fll_host/main_window_win.h"
 
 namespace zanvor {
 namespace {

@@ -1,10 +1,10 @@
 #include "cli/status_view.h"
 
 #include "cli/text_output.h"
+#include "common/text.h"
 #include "contract/machine_objects.h"
 #include "contract/network.h"
 #include "registry/ring_layout.h"
-#include "stand_in_host/json_text.h"
 
 namespace zanvor {
 namespace {

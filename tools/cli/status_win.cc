@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/machine_probe_win.h"
 #include "cli/status_view.h"
 #include "cli/verb_session_win.h"
 #include "cli/verbs_win.h"
+#include "fll_host/machine_probe_win.h"
 #include "messaging/udp_path_win.h"
 
 namespace zanvor {
@@ -54,7 +54,7 @@ int RunStatusVerb(const Invocation& invocation, ToolOutput& out) {
       picture.instances.push_back({report, ProgramOfProcess(report.process)});
     }
   }
-  picture.domainMailslot = OpenDomainMailslot();
+  picture.domainMailslot = OpenDomainMailslot(session.network);
   picture.adapters = UpAdapterAddresses();
   if (options.json) {
     out.Out(StatusJson(picture));

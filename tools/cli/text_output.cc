@@ -2,63 +2,10 @@
 
 #include <cstdio>
 
-#include "stand_in_host/json_text.h"
-
 namespace zanvor {
-
-std::string EscapeForLine(const std::string& bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    switch (b) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        if (b < 0x20 || b == 0x7F) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\x%02X", b);
-          out += escape;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out;
-}
 
 std::string MessageLine(const std::string& name, const std::string& message) {
   return EscapeForLine(name) + "\t" + EscapeForLine(message);
-}
-
-std::string SingleLine(const std::string& text) {
-  std::string out;
-  bool pendingBlank = false;
-  for (const char c : text) {
-    if (c == '\r' || c == '\n') {
-      pendingBlank = true;
-      continue;
-    }
-    if (pendingBlank && !out.empty() && out.back() != ' ' && c != ' ') out += ' ';
-    pendingBlank = false;
-    out += c;
-  }
-  const size_t begin = out.find_first_not_of(' ');
-  if (begin == std::string::npos) return std::string();
-  return out.substr(begin, out.find_last_not_of(' ') - begin + 1);
 }
 
 std::string UtcTimestamp(int64_t unixMilliseconds) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/text.h"
+
 namespace zanvor {
 
 // Standard output and standard error, one line per call (the line end is
@@ -18,17 +20,9 @@ class ToolOutput {
   virtual void Err(const std::string& line) = 0;
 };
 
-// A text on one plain line: "\\", "\"", tab, CR and LF as \\ \" \t \r \n,
-// other control bytes (below 0x20, and 0x7F) as \xNN. Bytes from 0x80 on
-// stay as they are: they are the code page's characters.
-std::string EscapeForLine(const std::string& bytes);
-
-// The plain line of one received message: NAME, a tab, MESSAGE, escaped.
+// The plain line of one received message: NAME, a tab, MESSAGE, escaped
+// (EscapeForLine).
 std::string MessageLine(const std::string& name, const std::string& message);
-
-// A text made one line for an error message: every run of CR and LF becomes
-// one blank, and blanks at either end go.
-std::string SingleLine(const std::string& text);
 
 // An ISO 8601 UTC time with milliseconds ("2026-12-08T13:55:01.123Z") from
 // milliseconds since 1970-01-01 (times before it are not written; 0 is).
@@ -40,8 +34,8 @@ std::string WindowText(uint32_t window);
 // A dotted IPv4 address from a host-order value.
 std::string Ipv4Text(uint32_t address);
 
-// One JSON object, its members in the order added. Strings are the stand-in
-// host's JSON strings: one code point per byte.
+// One JSON object, its members in the order added. Strings are JsonString's:
+// one code point per byte.
 class JsonObject {
  public:
   JsonObject& Add(const char* key, const std::string& value);

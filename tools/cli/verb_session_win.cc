@@ -1,9 +1,8 @@
 #include "cli/verb_session_win.h"
 
-#include <cstdlib>
-
-#include "cli/message_pump_win.h"
-#include "stand_in_host/host_app_win.h"
+#include "common/std_output_win.h"
+#include "contract/network.h"
+#include "fll_host/console_events_win.h"
 
 namespace zanvor {
 
@@ -12,19 +11,11 @@ void StdHandlesOutput::Out(const std::string& line) { WriteStdout(line); }
 void StdHandlesOutput::Err(const std::string& line) { WriteStderr(line); }
 
 int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, VerbSession* session) {
-  std::string network = options.network;
-  if (!options.networkGiven) {
-    const char* fromEnvironment = std::getenv("ZANVOR_NETWORK");
-    if (fromEnvironment != nullptr) network = fromEnvironment;
-  }
   std::string error;
-  if (!session->network.Configure(network, &error)) {
-    out.Err("zanvor: network emulation: " + error + " (see zanvor run --help)");
-    return kExitUsage;
-  }
-  if (!session->network.Start(&error)) {
-    out.Err("zanvor: network emulation: " + error);
-    return kExitFailure;
+  const int started = session->network.Start(options.network, options.networkGiven, &error);
+  if (started != kExitSuccess) {
+    out.Err(error);
+    return started;
   }
   session->probe = MachineProbe::Create(&error);
   if (session->probe == nullptr) {
@@ -46,6 +37,16 @@ int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, Verb
     return kExitFailure;
   }
   return kExitSuccess;
+}
+
+MailslotOpenResult OpenDomainMailslot(NetworkAttachment& network, UniqueFile* handle) {
+  UniqueFile file(network.Open(kNetworkMailslotName, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL));
+  MailslotOpenResult result;
+  result.open = file.valid();
+  if (!result.open) result.error = GetLastError();
+  if (handle != nullptr) *handle = std::move(file);
+  return result;
 }
 
 }  // namespace zanvor

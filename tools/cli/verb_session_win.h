@@ -9,11 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_handle_win.h"
 #include "cli/command_line.h"
-#include "cli/machine_probe_win.h"
+#include "cli/status_view.h"
 #include "cli/text_output.h"
 #include "cli/tool_instance_win.h"
-#include "stand_in_host/network_win.h"
+#include "fll_host/machine_probe_win.h"
+#include "fll_host/network_attach_win.h"
 
 namespace zanvor {
 
@@ -26,7 +28,7 @@ class StdHandlesOutput final : public ToolOutput {
 
 struct VerbSession {
   // Members end in reverse: the instance unloads before the emulation goes.
-  NetworkEmulation network;
+  NetworkAttachment network;
   std::unique_ptr<MachineProbe> probe;
   std::unique_ptr<ToolInstance> instance;
 };
@@ -35,6 +37,10 @@ struct VerbSession {
 // and, with `load`, the instance with the library loaded. Returns
 // kExitSuccess, or the exit code after printing why not.
 int OpenVerbSession(const VerbOptions& options, bool load, ToolOutput& out, VerbSession* session);
+
+// Opens the domain mailslot for writing as ZANVOR does (through the
+// network emulation when one is on). *handle, when given, keeps it open.
+MailslotOpenResult OpenDomainMailslot(NetworkAttachment& network, UniqueFile* handle = nullptr);
 
 }  // namespace zanvor
 

@@ -2,42 +2,10 @@
 
 #include <psapi.h>
 
-#include "base/counter_clock_win.h"
-#include "stand_in_host/json_text.h"
+#include "common/std_output_win.h"
+#include "fll_host/output_lines.h"
 
 namespace zanvor {
-namespace {
-
-void WriteAll(DWORD which, const std::string& line) {
-  const std::string data = line + "\n";
-  const HANDLE handle = GetStdHandle(which);
-  size_t done = 0;
-  while (done < data.size()) {
-    DWORD wrote = 0;
-    if (!WriteFile(handle, data.data() + done, static_cast<DWORD>(data.size() - done), &wrote,
-                   nullptr) ||
-        wrote == 0) {
-      return;  // the reader went away; nothing useful is left to do
-    }
-    done += wrote;
-  }
-}
-
-// The loaded module that holds `code`, or null when none does.
-HMODULE ModuleHolding(const void* code) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCSTR>(code), &module)) {
-    return nullptr;
-  }
-  return module;
-}
-
-}  // namespace
-
-void WriteStdout(const std::string& line) { WriteAll(STD_OUTPUT_HANDLE, line); }
-void WriteStderr(const std::string& line) { WriteAll(STD_ERROR_HANDLE, line); }
 
 std::string FunctionLine(const FunctionInfo& function) {
   return "FUNCTION {\"name\": " + JsonString(function.name) +
@@ -45,102 +13,53 @@ std::string FunctionLine(const FunctionInfo& function) {
          ", \"types\": " + JsonString(function.parameterTypes) + "}";
 }
 
-HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkEmulation& network)
-    : window_(std::move(window)),
-      network_(network),
-      interpreter_(*this, &CounterMicroseconds),
+HostApp::HostApp(std::unique_ptr<MainWindow> window, NetworkAttachment& network)
+    : LibraryHost(std::move(window), network, UnloadCheck::kProcedureOfUnloadedModule, &WriteStdout,
+                  &WriteStderr),
       binding_([this](const std::string& line) { WriteLine(line); }) {}
 
-HostApp::~HostApp() { Unload(); }
-
-void HostApp::WriteLine(const std::string& line) { WriteStdout(line); }
-
-void HostApp::WriteDebugLine(const std::string& line) { WriteStderr(line); }
+HostApp::~HostApp() { UnloadLibrary(); }
 
 void HostApp::ReportError(const HostError& error) { WriteStderr(ErrorLine(error)); }
 
-bool HostApp::HasLibraryFunction(const std::string& name) {
-  return library_ != nullptr && library_->Find(name) != nullptr;
+HostError HostApp::UnknownFunction(const std::string& name) {
+  return HostError::Text("Unknown function: " + name);
 }
 
-bool HostApp::CallLibraryFunction(const std::string& name, const std::vector<Value>& args,
-                                  Value* result, HostError* error) {
-  const FunctionInfo* function = library_ == nullptr ? nullptr : library_->Find(name);
-  if (function == nullptr) {
-    *error = HostError::Text("Unknown function: " + name);
-    return false;
-  }
-  return library_->Call(*function, args, result, error);
+WNDPROC HostApp::OwnProcedure() {
+  return binding_.bound() ? EventBinding::Procedure() : MainWindow::HostProcedure();
 }
 
 bool HostApp::SetLibrary(const std::string& path, HostError* error) {
   if (path.empty()) return ReleaseLibrary(error);
-  if (library_ != nullptr && library_->busy()) {
+  if (library() != nullptr && library()->busy()) {
     *error = HostError::Text("Cannot change the library while one of its functions runs.");
     return false;
   }
-  Unload();
-  library_ = LinkLibrary::Open(path, tables_, *this, error);
-  if (library_ == nullptr) return false;
-  std::string networkError;
-  if (!network_.Attach(library_->module(), &networkError)) {
-    library_.reset();
-    *error = HostError::Text("Network emulation: " + networkError);
-    return false;
-  }
-  library_->RunMarked(kParameterCountRunAtLoad);
-  return true;
+  UnloadLibrary();
+  return OpenLibrary(path, error);
 }
 
 bool HostApp::ReleaseLibrary(HostError* error) {
-  if (library_ != nullptr && library_->busy()) {
+  if (library() != nullptr && library()->busy()) {
     *error = HostError::Text("Cannot release the library while one of its functions runs.");
     return false;
   }
-  Unload();
+  UnloadLibrary();
   return true;
 }
 
-void HostApp::Unload() {
-  if (library_ == nullptr) return;
-  library_->RunMarked(kParameterCountRunAtUnload);
-  // Once the module is gone, a window procedure of the library's left on
-  // the main window would run freed code at the next message. A library may
-  // stay in the chain under an event binding of the program's (which will
-  // put it back when it unbinds) if it keeps its module loaded for it, so
-  // the fault is a procedure of the library's on top once the module is
-  // gone. A destroyed window runs nothing any more.
-  const HWND hwnd = MainWindowHandle();  // null without a window: IsWindow says no
-  const void* top = IsWindow(hwnd)
-                        ? reinterpret_cast<const void*>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC))
-                        : nullptr;
-  const bool libraryOnTop = top != nullptr && ModuleHolding(top) == library_->module();
-  library_.reset();
-  if (libraryOnTop && ModuleHolding(top) == nullptr) {
-    ReportError(HostError::Text("The library left its window procedure on the main window."));
-    const WNDPROC own = binding_.bound() ? EventBinding::Procedure() : MainWindow::HostProcedure();
-    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
-  }
-}
-
 bool HostApp::ListFunctions(HostError* error) {
-  if (library_ == nullptr) {
+  if (library() == nullptr) {
     *error = HostError::Text("No library is loaded.");
     return false;
   }
-  for (const FunctionInfo& function : library_->functions()) WriteLine(FunctionLine(function));
+  for (const FunctionInfo& function : library()->functions()) WriteLine(FunctionLine(function));
   return true;
 }
 
 void HostApp::DoEvents(double milliseconds) {
-  bool more;
-  if (milliseconds < 0) {
-    more = PumpMessages();
-  } else {
-    const double capped = milliseconds > 3600e3 ? 3600e3 : milliseconds;
-    more = PumpMessagesFor(static_cast<DWORD>(capped));
-  }
-  if (!more) quit_ = true;
+  if (!PumpEvents(milliseconds)) quit_ = true;
 }
 
 // CLEAR EVENTS comes from a command that a message handled here set off.
@@ -174,7 +93,7 @@ std::string HostApp::ResourceText() {
 }
 
 bool HostApp::DestroyMainWindow() {
-  return window_ != nullptr && DestroyWindow(window_->hwnd()) != FALSE;
+  return mainWindow() != nullptr && DestroyWindow(mainWindow()->hwnd()) != FALSE;
 }
 
 bool HostApp::BindEvent(double message, HostError* error) {
@@ -208,17 +127,7 @@ bool HostApp::StartPulse(double milliseconds) {
 
 std::string HostApp::PulseText() { return pulse_ == nullptr ? std::string() : pulse_->Text(); }
 
-void HostApp::ExecuteCommand(const std::string& line) {
-  if (commandDepth_ >= kMaxCommandDepth) {
-    ReportError(HostError::Text(kCommandsTooDeepText));
-    return;
-  }
-  ++commandDepth_;
-  interpreter_.ExecuteLine(line);
-  --commandDepth_;
-}
-
-void HostApp::ExecuteScriptLine(const std::string& line) { interpreter_.ExecuteLine(line); }
+void HostApp::ExecuteScriptLine(const std::string& line) { interpreter().ExecuteLine(line); }
 
 void HostApp::Run(LineSource& source) {
   while (!quit_) {
@@ -234,7 +143,7 @@ void HostApp::Run(LineSource& source) {
     // thread timers running meanwhile.
     if (!PumpUntilSignalled(source.ready_event())) quit_ = true;
   }
-  Unload();
+  UnloadLibrary();
 }
 
 }  // namespace zanvor

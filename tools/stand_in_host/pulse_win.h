@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "common/win_handles.h"
+#include "base/unique_handle_win.h"
 
 namespace zanvor {
 

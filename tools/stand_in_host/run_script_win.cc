@@ -2,16 +2,16 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/std_output_win.h"
+#include "fll_host/line_source_win.h"
+#include "fll_host/link_library_win.h"
+#include "fll_host/main_window_win.h"
+#include "fll_host/network_attach_win.h"
 #include "stand_in_host/host_app_win.h"
-#include "stand_in_host/line_source_win.h"
-#include "stand_in_host/link_library_win.h"
-#include "stand_in_host/main_window_win.h"
-#include "stand_in_host/network_win.h"
 
 namespace zanvor {
 namespace {
@@ -29,23 +29,15 @@ int PrintTable(const std::string& path) {
 
 }  // namespace
 
-int RunStandInHost(const RunOptions& runOptions) {
-  RunOptions options = runOptions;
+int RunStandInHost(const RunOptions& options) {
   if (!options.table.empty()) return PrintTable(options.table);
 
-  if (!options.networkGiven) {
-    const char* fromEnvironment = std::getenv("ZANVOR_NETWORK");
-    if (fromEnvironment != nullptr) options.network = fromEnvironment;
-  }
+  NetworkAttachment network;
   std::string error;
-  NetworkEmulation network;
-  if (!network.Configure(options.network, &error)) {
-    WriteStderr("zanvor: network emulation: " + error + " (see zanvor run --help)");
-    return kExitUsage;
-  }
-  if (!network.Start(&error)) {
-    WriteStderr("zanvor: network emulation: " + error);
-    return kExitFailure;
+  const int started = network.Start(options.network, options.networkGiven, &error);
+  if (started != kExitSuccess) {
+    WriteStderr(error);
+    return started;
   }
 
   std::unique_ptr<LineSource> source = options.script.empty() || options.script == "-"

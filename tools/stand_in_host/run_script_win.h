@@ -3,7 +3,8 @@
 #ifndef ZANVOR_TOOLS_STAND_IN_HOST_RUN_SCRIPT_WIN_H_
 #define ZANVOR_TOOLS_STAND_IN_HOST_RUN_SCRIPT_WIN_H_
 
-#include "cli/command_line.h"
+#include "common/exit_codes.h"
+#include "stand_in_host/run_options.h"
 
 namespace zanvor {
 

@@ -10,15 +10,16 @@ Environment:
   ZANVOR_FLL       zanvor.fll (default: $ZANVOR_BUILD/zanvor.fll)
   ZANVOR_FAKE_FLL  fake.fll, the host's test library
   ZANVOR_RELAY     zanvor_relay.exe
-  ZANVOR_BENCH     zanvor_bench.exe (its probes and junk floods)
+  ZANVOR_BENCH     zanvor_bench.exe (its junk floods)
+  ZANVOR_PROBE     zanvor_probe.exe (the machine probes)
   ZANVOR_WAIT_SCALE  multiplies every timeout (slow machines)
   ZANVOR_WINE_TEMPLATE  the template Wine prefix that every machine's prefix
                    is copied from (default: <repo>/build/wine/template)
 """
 
 from . import netns
-from .config import (BENCH_EXE, BUILD, DEFAULT_TIMEOUT, FAKE_FLL, FLL, HOST_EXE, NATIVE_TOOL, RELAY_EXE,
-                     REPO, START_TIMEOUT, HarnessError, scaled, windows_path)
+from .config import (BENCH_EXE, BUILD, DEFAULT_TIMEOUT, FAKE_FLL, FLL, HOST_EXE, NATIVE_TOOL,
+                     PROBE_EXE, RELAY_EXE, REPO, START_TIMEOUT, HarnessError, scaled, windows_path)
 from .host import SYNC_PREFIX, Host, wait_calls
 from .lines import Lines, kill_process
 from .machine import Machine
@@ -30,7 +31,7 @@ from .waits import BARRIER_PROC, exchange, network_barrier, subscribe_barrier
 
 __all__ = [
     "BARRIER_PROC", "BENCH_EXE", "BUILD", "DEFAULT_TIMEOUT", "FAKE_FLL", "FLL", "HOST_EXE", "NATIVE_TOOL",
-    "RELAY_EXE", "REPO", "START_TIMEOUT", "SYNC_PREFIX", "HarnessError", "Host", "Lines",
+    "PROBE_EXE", "RELAY_EXE", "REPO", "START_TIMEOUT", "SYNC_PREFIX", "HarnessError", "Host", "Lines",
     "Machine", "MachineTestCase", "Prefix", "Relay", "Tool", "exchange", "free_udp_port",
     "kill_process", "native_tool", "netns", "network_barrier", "run_native_tool", "scaled",
     "subscribe_barrier", "wait_calls", "windows_path",

@@ -12,6 +12,9 @@ RELAY_EXE = Path(os.environ.get("ZANVOR_RELAY", BUILD / "zanvor_relay.exe"))
 # The native build of the tool (preset native), run inside the LAN's namespaces.
 NATIVE_TOOL = Path(os.environ.get("ZANVOR_NATIVE_TOOL", REPO / "build" / "native" / "zanvor"))
 BENCH_EXE = Path(os.environ.get("ZANVOR_BENCH", BUILD / "zanvor_bench.exe"))
+# Test apparatus beside zanvor.exe: the machine probes. (The network
+# emulation, zanvor_netemu.dll, is loaded by zanvor.exe from its own folder.)
+PROBE_EXE = Path(os.environ.get("ZANVOR_PROBE", BUILD / "zanvor_probe.exe"))
 # The Wine prefix that every machine's prefix is copied from; one per
 # checkout, whatever the build tree (hard links need the same file system).
 TEMPLATE = Path(os.environ.get("ZANVOR_WINE_TEMPLATE",

@@ -1,14 +1,15 @@
 """The host processes of one machine in a reliability run, each subscribed
 to the run's names and posting under them, and the probes that look at the
 machine from outside: which instance is the server, the text ring, a
-foreign holder of a mutex, junk datagrams (zanvor_bench.exe's modes)."""
+foreign holder of a mutex (zanvor_probe.exe's modes), junk datagrams
+(zanvor_bench.exe's)."""
 
 import os
 import re
 import subprocess
 import time
 
-from .config import BENCH_EXE, DEFAULT_TIMEOUT, FLL, HarnessError, scaled
+from .config import BENCH_EXE, DEFAULT_TIMEOUT, FLL, PROBE_EXE, HarnessError, scaled
 from .deliveries import Receiver
 from .lines import Lines, kill_process
 from .waits import exchange
@@ -33,14 +34,26 @@ def ask_tagged(host, expression, timeout=DEFAULT_TIMEOUT):
     return host.wait_for(re.escape(tag) + r" (.*)$", timeout, since=since).group(1)
 
 
+_PROBE_MODES = ("hold-mutex", "find-server", "ring-check")
+
+
+def _program(mode):
+    """The test program that has `mode`: the probes are zanvor_probe.exe's,
+    the floods zanvor_bench.exe's."""
+    return PROBE_EXE if mode in _PROBE_MODES else BENCH_EXE
+
+
 def run_bench(machine, *args, timeout=DEFAULT_TIMEOUT):
-    """Runs zanvor_bench.exe on the machine; (exit code, stdout lines)."""
-    process = machine.popen([BENCH_EXE] + [str(a) for a in args])
+    """Runs a mode of zanvor_probe.exe or zanvor_bench.exe on the machine;
+    (exit code, stdout lines)."""
+    program = _program(args[0])
+    process = machine.popen([program] + [str(a) for a in args])
     try:
         out, err = process.communicate(timeout=scaled(timeout))
     except subprocess.TimeoutExpired:
         kill_process(process)
-        raise HarnessError("zanvor_bench %s did not end within %ss" % (" ".join(args), timeout))
+        raise HarnessError("%s %s did not end within %ss" %
+                           (program.name, " ".join(str(a) for a in args), timeout))
     return process.returncode, out.decode("latin-1").splitlines()
 
 
@@ -60,11 +73,12 @@ def ring_check(machine):
 
 
 class Background:
-    """A zanvor_bench.exe mode running beside the hosts, its lines read as
-    they come."""
+    """A zanvor_probe.exe or zanvor_bench.exe mode running beside the hosts,
+    its lines read as they come."""
 
     def __init__(self, machine, *args):
-        self.process = machine.popen([BENCH_EXE] + [str(a) for a in args])
+        self.program = _program(args[0])
+        self.process = machine.popen([self.program] + [str(a) for a in args])
         self.process.stdin.close()  # it reads nothing
         self.stdout = Lines(self.process.stdout, "stdout")
         self.stderr = Lines(self.process.stderr, "stderr")
@@ -74,8 +88,8 @@ class Background:
         found = self.stdout.wait(lambda lines: any(l.startswith(prefix) for l in lines),
                                  scaled(timeout))
         if not found:
-            raise HarnessError("zanvor_bench printed no %r within %ss: %r %r" %
-                               (prefix, timeout, self.stdout.snapshot(),
+            raise HarnessError("%s printed no %r within %ss: %r %r" %
+                               (self.program.name, prefix, timeout, self.stdout.snapshot(),
                                 self.stderr.snapshot()))
         for t, line in self.stdout.timed_snapshot():
             if line.startswith(prefix):
@@ -86,7 +100,7 @@ class Background:
             self.process.wait(scaled(timeout))
         except subprocess.TimeoutExpired:
             kill_process(self.process)
-            raise HarnessError("zanvor_bench did not end within %ss" % timeout)
+            raise HarnessError("%s did not end within %ss" % (self.program.name, timeout))
         self.stdout.join(scaled(5))
         return self.process.returncode
 
