@@ -44,29 +44,12 @@ void __fastcall ZANVOR_INIT(void*) {
 }
 void __fastcall ZANVOR_EXIT(void*) { Library().Exit(); }
 
-void __fastcall ZANVOR(void* parameters) {
+// ZANVOR, ZANVOR_LOCAL, LIST_SUBSCR, SUBSCRIBE and UNSUBSCRIBE: one of the
+// process object's functions on the host's parameters.
+template <void (LibraryProcess::*Function)(HostCall&)>
+void __fastcall HostFunction(void* parameters) {
   WinHostCall call(parameters);
-  Library().Post(call);
-}
-
-void __fastcall ZANVOR_LOCAL(void* parameters) {
-  WinHostCall call(parameters);
-  Library().PostLocal(call);
-}
-
-void __fastcall LIST_SUBSCR(void* parameters) {
-  WinHostCall call(parameters);
-  Library().ListSubscriptions(call);
-}
-
-void __fastcall SUBSCRIBE(void* parameters) {
-  WinHostCall call(parameters);
-  Library().Subscribe(call);
-}
-
-void __fastcall UNSUBSCRIBE(void* parameters) {
-  WinHostCall call(parameters);
-  Library().Unsubscribe(call);
+  (Library().*Function)(call);
 }
 
 template <typename F>
@@ -86,11 +69,16 @@ void FillFunctionTable(FunctionTable& t) {
                     AddressOf("")};
   t.functions[1] = {AddressOf("ZANVOR_EXIT"), EntryOf(ZANVOR_EXIT), kParameterCountRunAtUnload,
                     AddressOf("")};
-  t.functions[2] = {AddressOf("ZANVOR"), EntryOf(ZANVOR), 2, AddressOf("CC")};
-  t.functions[3] = {AddressOf("ZANVOR_LOCAL"), EntryOf(ZANVOR_LOCAL), 2, AddressOf("CC")};
-  t.functions[4] = {AddressOf("LIST_SUBSCR"), EntryOf(LIST_SUBSCR), 0, AddressOf("")};
-  t.functions[5] = {AddressOf("SUBSCRIBE"), EntryOf(SUBSCRIBE), 2, AddressOf("CC")};
-  t.functions[6] = {AddressOf("UNSUBSCRIBE"), EntryOf(UNSUBSCRIBE), 1, AddressOf("C")};
+  t.functions[2] = {AddressOf("ZANVOR"), EntryOf(HostFunction<&LibraryProcess::Post>), 2,
+                    AddressOf("CC")};
+  t.functions[3] = {AddressOf("ZANVOR_LOCAL"), EntryOf(HostFunction<&LibraryProcess::PostLocal>), 2,
+                    AddressOf("CC")};
+  t.functions[4] = {AddressOf("LIST_SUBSCR"),
+                    EntryOf(HostFunction<&LibraryProcess::ListSubscriptions>), 0, AddressOf("")};
+  t.functions[5] = {AddressOf("SUBSCRIBE"), EntryOf(HostFunction<&LibraryProcess::Subscribe>), 2,
+                    AddressOf("CC")};
+  t.functions[6] = {AddressOf("UNSUBSCRIBE"), EntryOf(HostFunction<&LibraryProcess::Unsubscribe>),
+                    1, AddressOf("C")};
   t.table = {0, 7, AddressOf(t.functions)};
 }
 

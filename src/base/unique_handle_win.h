@@ -72,6 +72,16 @@ struct MappedViewTraits {
 };
 using UniqueMappedView = UniqueResource<MappedViewTraits>;
 
+// One ownership count of a mutex, held by the thread that waited for it
+// (and the one that must close it): closing gives the count back and leaves
+// the handle, which another owner holds, open.
+struct MutexOwnershipTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ReleaseMutex(h); }
+};
+using UniqueMutexOwnership = UniqueResource<MutexOwnershipTraits>;
+
 // A thread timer without a window.
 struct ThreadTimerTraits {
   using Handle = UINT_PTR;

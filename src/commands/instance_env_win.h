@@ -1,31 +1,27 @@
 // The Windows side of the instance protocol: the ring in the named section,
-// posted window messages, the server claim and the host's command line; and
-// the receive sink through which the server's receive timer hands network
-// texts to the protocol.
+// posted window messages, the server role, the retry timer and the host's
+// command line; and the receive sink through which the server's receive
+// timer hands network texts to the protocol.
 #ifndef ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 #define ZANVOR_COMMANDS_INSTANCE_ENV_WIN_H_
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
 #include "commands/instance_protocol.h"
-#include "messaging/mailslot_server_win.h"
 #include "messaging/receive_tick.h"
-#include "messaging/udp_path_win.h"
-#include "registry/process_state_win.h"
+#include "messaging/server_role_win.h"
+#include "registry/machine_objects_win.h"
 
 namespace zanvor {
 
-// REQUIRES: state, receiving, server and udp outlive the env.
+// REQUIRES: machine, role and receiving outlive the env; retryTimerProc
+// ends up in the protocol's OnRetryTimer().
 class WinInstanceEnv final : public InstanceEnv {
  public:
-  WinInstanceEnv(ProcessState& state, const ReceiveState& receiving, MailslotServer& server,
-                 UdpReceiver& udp, TIMERPROC retryTimerProc, TIMERPROC settleTimerProc)
-      : state_(state),
-        receiving_(receiving),
-        server_(server),
-        udp_(udp),
-        retryTimerProc_(retryTimerProc),
-        settleTimerProc_(settleTimerProc) {}
+  WinInstanceEnv(const MachineObjects& machine, ServerRole& role, const ReceiveState& receiving,
+                 TIMERPROC retryTimerProc)
+      : machine_(machine), role_(role), receiving_(receiving), retryTimerProc_(retryTimerProc) {}
   uint16_t StoreText(const std::string& text) override;
   std::string ReadText(uint16_t position) override;
   std::string ReadName(uint16_t position) override;
@@ -44,12 +40,12 @@ class WinInstanceEnv final : public InstanceEnv {
   void CancelSettleTimer() override;
 
  private:
-  ProcessState& state_;
+  const MachineObjects& machine_;
+  ServerRole& role_;
   const ReceiveState& receiving_;
-  MailslotServer& server_;
-  UdpReceiver& udp_;
   TIMERPROC retryTimerProc_;
-  TIMERPROC settleTimerProc_;
+  // Resends unacknowledged registrations.
+  UniqueThreadTimer retryTimer_;
   uint32_t postsRefused_ = 0;  // see InstanceCounters
 };
 
@@ -74,9 +70,6 @@ int CompareNames(const char* a, const char* b);
 
 // The ANSI code page's lead bytes, for the multibyte-aware searches.
 bool IsLeadByte(uint8_t byte);
-
-// The registered id of one of the library's own messages; 0 before the load.
-UINT ExtensionMessageId(const ProcessState& state, ExtensionMessage message);
 
 uint32_t WindowValue(HWND window);
 HWND AsWindow(uint32_t value);

@@ -5,6 +5,7 @@
 #ifndef ZANVOR_CONTRACT_EXTENSION_MESSAGES_H_
 #define ZANVOR_CONTRACT_EXTENSION_MESSAGES_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zanvor {
@@ -39,6 +40,31 @@ constexpr char kStatusMessageName[] = "VFP_Zanvor_Status";
 
 // Which of them; each is registered under its own name above.
 enum class ExtensionMessage { kRegisterAck, kRegisterUndo, kStatus };
+
+// Every one of them with the name it is registered under, in the order of
+// ExtensionMessage, so that an instance keeps its registered ids in an array
+// indexed by it. A message added here is registered and handled by every
+// instance of this build.
+struct ExtensionMessageName {
+  ExtensionMessage message;
+  const char* name;
+};
+constexpr ExtensionMessageName kExtensionMessages[] = {
+    {ExtensionMessage::kRegisterAck, kRegisterAckMessageName},
+    {ExtensionMessage::kRegisterUndo, kRegisterUndoMessageName},
+    {ExtensionMessage::kStatus, kStatusMessageName},
+};
+constexpr size_t kExtensionMessageCount = sizeof kExtensionMessages / sizeof kExtensionMessages[0];
+
+constexpr size_t IndexOf(ExtensionMessage message) { return static_cast<size_t>(message); }
+
+constexpr bool InExtensionMessageOrder() {
+  for (size_t i = 0; i < kExtensionMessageCount; ++i) {
+    if (IndexOf(kExtensionMessages[i].message) != i) return false;
+  }
+  return true;
+}
+static_assert(InExtensionMessageOrder(), "kExtensionMessages is indexed by ExtensionMessage");
 
 enum StatusCode : uint32_t {
   kStatusRequest = 0,

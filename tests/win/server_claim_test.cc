@@ -1,5 +1,5 @@
 // The claim of the server role and the receive timer on real kernel objects:
-// the mutex, the machine's mailslot and a thread timer.
+// the mutex, the machine's mailslot, a thread timer and the UDP socket.
 #include <windows.h>
 
 #include <cstring>
@@ -36,18 +36,27 @@ DWORD WaitFromOtherThread(HANDLE mutex) {
   return result;
 }
 
+// Anonymous objects, which no other process meets, and a message of the
+// test's own.
+constexpr MachineNames kTestNames = {nullptr, nullptr, nullptr, "Zanvor test message"};
+
 class ServerClaimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    State().serverMutex.reset(CreateMutexA(nullptr, FALSE, nullptr));
+    ASSERT_EQ(library.machine.Open(kTestNames).failed, JoinStep::kNone);
+    window = CreateWindowExA(0, "STATIC", "receive test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                             nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    notify = RegisterWindowMessageA("Zanvor test datagram");
+    library.role.udp().SetNotifyWindow(window, notify);
     ThreadContext* context = CurrentThreadContext();
     savedCallback_ = context->hostCallback;
     context->hostCallback = RecordCommands;
     commands_ = &commands;
   }
   void TearDown() override {
-    library.mailslotServer.Stop();
-    if (State().ownsServerMutex) ReleaseMutex(State().serverMutex.get());
+    library.role.Release();
+    DestroyWindow(window);
     CurrentThreadContext()->hostCallback = savedCallback_;
     commands_ = nullptr;
   }
@@ -55,43 +64,50 @@ class ServerClaimTest : public ::testing::Test {
   // A fresh process object per test: the timer and window procedures reach
   // it while it lives.
   LibraryProcess library;
-  ProcessState& State() { return library.state; }
+  ServerRole& Role() { return library.role; }
   InstanceProtocol& Protocol() { return library.protocol; }
-  bool ClaimServerMutexAndMailslot() { return library.mailslotServer.Claim(); }
+  bool ClaimServerRole() { return library.role.Claim(); }
 
   std::vector<std::string> commands;
+  HWND window = nullptr;
+  UINT notify = 0;
 
  private:
   HostCallback savedCallback_ = nullptr;
 };
 
 TEST_F(ServerClaimTest, ASecondWinByTheHolderKeepsMailslotAndTimerAndLeaksNoCount) {
-  ASSERT_TRUE(ClaimServerMutexAndMailslot());
-  const HANDLE mailslot = State().mailslotHandle.get();
-  const UINT_PTR timer = State().timerId.get();
+  ASSERT_TRUE(ClaimServerRole());
+  const HANDLE mailslot = Role().mailslot();
+  const UINT_PTR timer = Role().receiveTimer();
   EXPECT_NE(mailslot, INVALID_HANDLE_VALUE);
   EXPECT_NE(timer, 0u);
-  ASSERT_TRUE(ClaimServerMutexAndMailslot());
-  EXPECT_EQ(State().mailslotHandle.get(), mailslot);
-  EXPECT_EQ(State().timerId.get(), timer);
-  // ZANVOR_EXIT releases once; that one release must free the mutex.
-  ReleaseMutex(State().serverMutex.get());
-  State().ownsServerMutex = false;
-  EXPECT_EQ(WaitFromOtherThread(State().serverMutex.get()), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(Role().udp().IsOpen());
+  ASSERT_TRUE(ClaimServerRole());
+  EXPECT_EQ(Role().mailslot(), mailslot);
+  EXPECT_EQ(Role().receiveTimer(), timer);
+  // ZANVOR_EXIT releases once; that one release must free the mutex, and
+  // give the mailslot's name and the port back.
+  Role().Release();
+  EXPECT_EQ(WaitFromOtherThread(library.machine.serverMutex()), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FALSE(Role().held());
+  EXPECT_FALSE(Role().udp().IsOpen());
+  UniqueFile next(CreateMailslotA(kServerMailslotName, 0, 0, nullptr));
+  EXPECT_TRUE(next.valid()) << "the mailslot is still open";
   EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(ServerClaimTest, AnAbandonedServerMutexIsAWonClaim) {
-  HANDLE mutex = State().serverMutex.get();
+  HANDLE mutex = library.machine.serverMutex();
   std::thread([mutex] { WaitForSingleObject(mutex, INFINITE); }).join();  // dies owning it
-  EXPECT_TRUE(ClaimServerMutexAndMailslot());
-  EXPECT_TRUE(State().ownsServerMutex);
-  EXPECT_TRUE(State().mailslotHandle.valid());
-  EXPECT_NE(State().timerId.get(), 0u);
+  EXPECT_TRUE(ClaimServerRole());
+  EXPECT_TRUE(Role().held());
+  EXPECT_NE(Role().mailslot(), INVALID_HANDLE_VALUE);
+  EXPECT_NE(Role().receiveTimer(), 0u);
 }
 
 TEST_F(ServerClaimTest, ALiveOwnerElsewhereMakesTheClaimLoseAndOpensNothing) {
-  HANDLE mutex = State().serverMutex.get();
+  HANDLE mutex = library.machine.serverMutex();
   HANDLE owned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread owner([=] {
@@ -101,9 +117,10 @@ TEST_F(ServerClaimTest, ALiveOwnerElsewhereMakesTheClaimLoseAndOpensNothing) {
     ReleaseMutex(mutex);
   });
   WaitForSingleObject(owned, INFINITE);
-  EXPECT_FALSE(ClaimServerMutexAndMailslot());
-  EXPECT_FALSE(State().mailslotHandle.valid());
-  EXPECT_EQ(State().timerId.get(), 0u);
+  EXPECT_FALSE(ClaimServerRole());
+  EXPECT_EQ(Role().mailslot(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Role().receiveTimer(), 0u);
+  EXPECT_FALSE(Role().udp().IsOpen());
   SetEvent(done);
   owner.join();
   CloseHandle(owned);
@@ -113,9 +130,10 @@ TEST_F(ServerClaimTest, ALiveOwnerElsewhereMakesTheClaimLoseAndOpensNothing) {
 TEST_F(ServerClaimTest, AMailslotThatCannotBeCreatedIsReportedAndTheRoleKept) {
   UniqueFile squatter(CreateMailslotA(kServerMailslotName, 0, 0, nullptr));
   ASSERT_TRUE(squatter.valid());
-  EXPECT_TRUE(ClaimServerMutexAndMailslot());
-  EXPECT_FALSE(State().mailslotHandle.valid());
-  EXPECT_EQ(State().timerId.get(), 0u);
+  EXPECT_TRUE(ClaimServerRole());
+  EXPECT_EQ(Role().mailslot(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Role().receiveTimer(), 0u);
+  EXPECT_TRUE(Role().udp().IsOpen()) << "the UDP path goes on alone";
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0].rfind("MessageBox('Unable to open mailslot. Error: ", 0), 0u)
       << commands[0];
@@ -129,15 +147,7 @@ class ReceiveTest : public ServerClaimTest {
  protected:
   void SetUp() override {
     ServerClaimTest::SetUp();
-    ASSERT_TRUE(ClaimServerMutexAndMailslot());
-    ProcessState& state = State();
-    state.bufferSection.reset(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, nullptr));
-    state.bufferMutex.reset(CreateMutexA(nullptr, FALSE, nullptr));
-    state.messageId = RegisterWindowMessageA("Zanvor test message");
-    window = CreateWindowExA(0, "STATIC", "receive test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                             nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(ClaimServerRole());
     InstanceProtocol& protocol = Protocol();
     protocol.mainWindow = protocol.serverWindow = WindowValue(window);
     protocol.tables.ResetSubscribers();  // as ZANVOR_INIT does
@@ -148,7 +158,6 @@ class ReceiveTest : public ServerClaimTest {
   }
   void TearDown() override {
     writer.reset();
-    DestroyWindow(window);
     ServerClaimTest::TearDown();
   }
 
@@ -170,17 +179,16 @@ class ReceiveTest : public ServerClaimTest {
   std::vector<std::string> Delivered() {
     std::vector<std::string> texts;
     MSG msg;
-    const UINT id = State().messageId;
+    const UINT id = library.machine.messages.instance;
     while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) {
       EXPECT_EQ(HIWORD(msg.wParam), 8);  // DeliverText
-      const std::string text = ReadText(State().bufferSection.get(), LOWORD(msg.wParam));
+      const std::string text = ReadText(library.machine.section(), LOWORD(msg.wParam));
       EXPECT_EQ(static_cast<uint32_t>(msg.lParam), TextCheck(text));
       texts.push_back(text);
     }
     return texts;
   }
 
-  HWND window = nullptr;
   UniqueFile writer;
 };
 
@@ -225,10 +233,10 @@ TEST_F(ReceiveTest, OneTickTakesAtMostOneHundredDatagrams) {
 // message Windows never posts (one that carries a pointer, refused with
 // ERROR_MESSAGE_SYNC_ONLY) stands in for the full queue.
 TEST_F(ReceiveTest, APostALiveWindowRefusesIsCountedInTheStatus) {
-  const UINT registered = State().messageId;
-  State().messageId = WM_SETTEXT;
+  const UINT registered = library.machine.messages.instance;
+  library.machine.messages.instance = WM_SETTEXT;
   EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kFailed);
-  State().messageId = registered;
+  library.machine.messages.instance = registered;
   EXPECT_EQ(library.env.Post(WindowValue(window), 0x80001, 0), PostResult::kPosted);
   const HWND gone =
       CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
@@ -246,15 +254,12 @@ class UdpReceiveTest : public ReceiveTest {
  protected:
   void SetUp() override {
     ReceiveTest::SetUp();
-    notify = RegisterWindowMessageA("Zanvor test datagram");
-    library.udpReceiver.SetNotifyWindow(window, notify);
-    ASSERT_TRUE(library.udpReceiver.Open());
+    ASSERT_TRUE(library.role.udp().IsOpen()) << "the claim opens it";
     sender.reset(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     ASSERT_TRUE(sender.valid());
   }
   void TearDown() override {
     sender.reset();
-    library.udpReceiver.Close();
     ReceiveTest::TearDown();
   }
   void Send(const std::vector<uint8_t>& datagram) {
@@ -300,7 +305,7 @@ class UdpReceiveTest : public ReceiveTest {
     MSG msg;
     while (static_cast<int32_t>(end - GetTickCount()) > 0) {
       if (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
-        library.udpReceiver.OnNotify(msg.lParam);
+        library.role.udp().OnNotify(msg.lParam);
       } else if (PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
         DispatchMessageA(&msg);
       } else {
@@ -314,7 +319,7 @@ class UdpReceiveTest : public ReceiveTest {
     MSG msg;
     while (static_cast<int32_t>(end - GetTickCount()) > 0) {
       if (PeekMessageA(&msg, window, notify, notify, PM_REMOVE)) {
-        library.udpReceiver.OnNotify(msg.lParam);
+        library.role.udp().OnNotify(msg.lParam);
       } else {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
       }
@@ -323,7 +328,6 @@ class UdpReceiveTest : public ReceiveTest {
 
   WinsockSession session;
   UniqueSocket sender;
-  UINT notify = 0;
 };
 
 TEST_F(UdpReceiveTest, DatagramsAreDeliveredOnceAcrossBothPathsAndJunkIsDropped) {
@@ -350,7 +354,7 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   constexpr UINT_PTR kHostsTimer = 77;
   ASSERT_NE(SetTimer(window, kHostsTimer, 1, nullptr), 0u);
   Sleep(20);
-  library.udpReceiver.OnNotify(notified);
+  library.role.udp().OnNotify(notified);
   KillTimer(window, kHostsTimer);
   const uint32_t readAtOnce = library.receiving.counters.udpDatagrams;
   EXPECT_GT(readAtOnce, 0u);
@@ -364,7 +368,7 @@ TEST_F(UdpReceiveTest, ABurstLeavesNoNotificationsQueuedAndIsReadByTheTimer) {
   EXPECT_EQ(counters.delivered, counters.udpDatagrams);
   // The ring wrapped many times over: count the DeliverText posts, unread.
   int posts = 0;
-  const UINT id = State().messageId;
+  const UINT id = library.machine.messages.instance;
   MSG msg;
   while (PeekMessageA(&msg, window, id, id, PM_REMOVE)) ++posts;
   EXPECT_EQ(static_cast<uint32_t>(posts), counters.delivered);
@@ -381,7 +385,7 @@ TEST_F(UdpReceiveTest, ABurstGivesWayToTheHostsPostedMessageAndResumesBehindIt) 
   ASSERT_NO_FATAL_FAILURE(SendBurstAndTakeFirstNotification(1500, &notified));
   constexpr UINT kHostsOwn = WM_APP + 7;
   ASSERT_TRUE(PostMessageA(window, kHostsOwn, 0, 0));
-  library.udpReceiver.OnNotify(notified);
+  library.role.udp().OnNotify(notified);
   MSG msg;
   EXPECT_LT(library.receiving.counters.udpDatagrams, 1500u) << "read on past the host's message";
   std::vector<UINT> order;
@@ -401,7 +405,9 @@ TEST_F(UdpReceiveTest, ExitEndsEveryWinsockSessionAndTheNextLoadStartsOneAgain) 
   EXPECT_EQ(WinsockSession::Held(), receiving + 1);
   library.Exit();
   EXPECT_EQ(WinsockSession::Held(), receiving - 1) << "the receiver's or the sender's is left";
-  ASSERT_TRUE(library.udpReceiver.Open());
+  ASSERT_EQ(library.machine.Open(kTestNames).failed, JoinStep::kNone);
+  ASSERT_TRUE(library.role.Claim());
+  ASSERT_TRUE(library.role.udp().IsOpen());
   library.udpSender.Send(packet.data(), static_cast<uint32_t>(packet.size()));
   EXPECT_EQ(WinsockSession::Held(), receiving + 1);
   library.Exit();
@@ -415,7 +421,7 @@ TEST_F(UdpReceiveTest, TwoReceiversShareThePortAndClosingGivesItBack) {
   other.SetNotifyWindow(window, notify);
   EXPECT_TRUE(other.Open()) << "SO_REUSEADDR lets a second session's server bind too";
   other.Close();
-  library.udpReceiver.Close();
+  library.role.udp().Close();
   UniqueSocket exclusive(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   sockaddr_in any{};
   any.sin_family = AF_INET;
