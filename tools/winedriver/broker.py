@@ -10,6 +10,7 @@ logs every packet (log_type all) to a file: the tests count what reached the
 broker, and whom it accepted, from there, whatever the gateway prints.
 """
 
+import atexit
 import json
 import re
 import secrets
@@ -36,6 +37,19 @@ _RECEIVED = re.compile(r"^\d+: Received PUBLISH from (\S+) \(d\d, q\d, r\d, m\d+
                        r"\.\.\. \((\d+) bytes\)\)$")
 _CONNECTED = re.compile(r"^\d+: New client connected from \S+ as (\S+) ")
 _SUBACK = re.compile(r"^\d+: Sending SUBACK to (\S+)$")
+
+
+# Brokers still running when the run ends (also on SIGTERM, which netns turns
+# into an exit): they live in sessions of their own and would outlive it.
+_running = set()
+
+
+def _stop_all():
+    for broker in list(_running):
+        broker.stop(timeout=10)
+
+
+atexit.register(_stop_all)
 
 
 def _run(argv, what, cwd=None, timeout=DEFAULT_TIMEOUT, **kwargs):
@@ -106,6 +120,10 @@ class Broker:
             "user root",
             "log_dest stderr",
             "log_type all",
+            # A QoS 0 message for a client whose outgoing queue is full is
+            # dropped by the broker, silently to both ends. The default of
+            # 1000 would blur what a flood test counts at the gateway.
+            "max_queued_messages 100000",
             "listener %d" % PLAIN_PORT,
         ]
         if tls:
@@ -126,6 +144,7 @@ class Broker:
         self.process = subprocess.Popen(self.namespace.wrap(["mosquitto", "-c", self.config_path]),
                                         stdin=subprocess.DEVNULL, stdout=self._log,
                                         stderr=self._log, start_new_session=True)
+        _running.add(self)
         if not self.wait_log(lambda line: re.match(r"^\d+: mosquitto version \S+ running$", line),
                              timeout, since=start_line):
             self.stop()
@@ -150,6 +169,7 @@ class Broker:
                 self.process.kill()
                 code = self.process.wait(scaled(30))
         self.process = None
+        _running.discard(self)
         if self._log is not None:
             self._log.close()
             self._log = None

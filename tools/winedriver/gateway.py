@@ -1,12 +1,27 @@
 """`zanvor gateway` of the native tool as a process in a gateway namespace
 (sites.py): its lines, its signals, and its end, which always comes."""
 
+import atexit
 import json
 import signal
 import subprocess
 
+from . import netns
 from .config import DEFAULT_TIMEOUT, NATIVE_TOOL, HarnessError, scaled
 from .tool import Tool, _inside
+
+
+# Gateways still running when the run ends: ended with it (they live in
+# sessions of their own).
+_running = set()
+
+
+def _kill_all():
+    for gateway in list(_running):
+        gateway.kill()
+
+
+atexit.register(_kill_all)
 
 
 def gateway_missing():
@@ -16,7 +31,6 @@ def gateway_missing():
     tests to find."""
     if not NATIVE_TOOL.exists():
         return None  # wine_needs_native_tool says how to build it
-    from . import netns
     code, _, err = run_gateway(netns.solo(), ["--help"])
     if code == 2 and any("unknown command" in line for line in err):
         return "the native tool %s has no gateway verb yet: %s" % (NATIVE_TOOL, " ".join(err))
@@ -89,12 +103,13 @@ class Gateway(Tool):
         argv = ["gateway"] + [str(a) for a in args]
         if client_id is not None:
             argv += ["--client-id", client_id]
-        process = subprocess.Popen(_inside(namespace, argv), stdin=subprocess.PIPE,
+        process = subprocess.Popen(_inside(namespace, argv), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                    start_new_session=True)
         super().__init__(process, "zanvor gateway (%s)" % (client_id or namespace.name))
         self.namespace = namespace
         self.client_id = client_id
+        _running.add(self)
 
     def alive(self):
         return self.process.poll() is None
@@ -152,5 +167,10 @@ class Gateway(Tool):
                                (self.label, timeout, self.describe()))
         self.stdout.join(scaled(5))
         self.stderr.join(scaled(5))
+        _running.discard(self)
         return code
+
+    def kill(self):
+        super().kill()
+        _running.discard(self)
 
