@@ -37,6 +37,7 @@ _RECEIVED = re.compile(r"^\d+: Received PUBLISH from (\S+) \(d\d, q\d, r\d, m\d+
                        r"\.\.\. \((\d+) bytes\)\)$")
 _CONNECTED = re.compile(r"^\d+: New client connected from \S+ as (\S+) ")
 _SUBACK = re.compile(r"^\d+: Sending SUBACK to (\S+)$")
+_SUBSCRIBED = re.compile(r"^\d+: (\S+) \d (\S+)$")
 
 
 # Brokers still running when the run ends (also on SIGTERM, which netns turns
@@ -213,6 +214,11 @@ class Broker:
         """How often the broker accepted a client with this id."""
         return sum(1 for line in self.log_lines()[since:]
                    if (_CONNECTED.match(line) or [None, None])[1] == client_id)
+
+    def subscriptions(self, client_id):
+        """The topic filters that a client with this id subscribed."""
+        return [m.group(2) for m in map(_SUBSCRIBED.match, self.log_lines())
+                if m and m.group(1) == client_id]
 
     def wait_subscribed(self, client_id, timeout=DEFAULT_TIMEOUT, since=0):
         """Waits until the broker acknowledged a subscription of `client_id`

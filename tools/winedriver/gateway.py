@@ -3,6 +3,7 @@
 
 import atexit
 import json
+import os
 import signal
 import subprocess
 
@@ -47,7 +48,9 @@ def run_gateway(namespace, args, timeout=DEFAULT_TIMEOUT):
     try:
         out, err = process.communicate(timeout=scaled(timeout))
     except subprocess.TimeoutExpired:
-        process.kill()
+        # The whole session: a child that holds the pipes would keep
+        # communicate() waiting.
+        os.killpg(process.pid, signal.SIGKILL)
         out, err = process.communicate()
         raise HarnessError("zanvor gateway %s still ran after %ss\n--- stdout ---\n%s\n"
                            "--- stderr ---\n%s" % (" ".join(map(str, args)), timeout,
