@@ -268,6 +268,35 @@ class Broker:
                                (topic, result.returncode, result.stderr.decode(errors="replace")))
         return result
 
+    def flood(self, namespace, topic, message, count, seconds, user="service", zanvor_id=None,
+              timeout=DEFAULT_TIMEOUT):
+        """One mosquitto_pub -l in `namespace` that publishes `message`
+        (str, one line) `count` times, spread evenly over `seconds`: a
+        steady rate, not one burst that only tests the broker's queues."""
+        args = ["mosquitto_pub"] + self.client_args(user) + ["-t", topic, "-l"]
+        if zanvor_id is not None:
+            args += ["-D", "publish", "user-property", "zanvor-id", zanvor_id]
+        process = subprocess.Popen(namespace.wrap([str(a) for a in args]), stdin=subprocess.PIPE,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        line = (message + "\n").encode("utf-8")
+        slices = 100
+        started = time.monotonic()
+        try:
+            for i in range(slices):
+                process.stdin.write(line * (count * (i + 1) // slices - count * i // slices))
+                process.stdin.flush()
+                time.sleep(max(0.0, started + seconds * (i + 1) / slices - time.monotonic()))
+            process.stdin.close()
+            code = process.wait(scaled(timeout))
+        except BaseException:
+            process.kill()
+            process.wait()
+            raise
+        if code != 0:
+            raise HarnessError("mosquitto_pub -l -t %s failed (%d): %s" %
+                               (topic, code, process.stderr.read().decode(errors="replace")))
+        return time.monotonic() - started
+
     def watch(self, namespace, topic=PREFIX + "#", user="watcher", client_id="watcher"):
         """mosquitto_sub in `namespace`, one JSON object per message (with
         its user properties); returns once the broker has acknowledged the
