@@ -292,10 +292,12 @@ class Broker:
             process.kill()
             process.wait()
             raise
+        took = time.monotonic() - started
+        error = process.stderr.read().decode(errors="replace")
+        process.stderr.close()
         if code != 0:
-            raise HarnessError("mosquitto_pub -l -t %s failed (%d): %s" %
-                               (topic, code, process.stderr.read().decode(errors="replace")))
-        return time.monotonic() - started
+            raise HarnessError("mosquitto_pub -l -t %s failed (%d): %s" % (topic, code, error))
+        return took
 
     def watch(self, namespace, topic=PREFIX + "#", user="watcher", client_id="watcher"):
         """mosquitto_sub in `namespace`, one JSON object per message (with
