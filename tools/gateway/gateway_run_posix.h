@@ -1,0 +1,20 @@
+// zanvor gateway on Linux: the broker connection (libmosquitto, MQTT 5) and
+// the LAN socket, driven by one poll loop until SIGINT or SIGTERM.
+#ifndef ZANVOR_TOOLS_GATEWAY_GATEWAY_RUN_POSIX_H_
+#define ZANVOR_TOOLS_GATEWAY_GATEWAY_RUN_POSIX_H_
+
+#include "gateway/gateway_options.h"
+
+namespace zanvor {
+
+// Runs the gateway; returns the tool's exit code: kExitSuccess after a
+// signal ended it, kExitFailure for a refused login, a failed TLS handshake
+// or certificate check, or a LAN port that cannot be opened, kExitUsage for
+// settings only the system can judge (an unknown charset or interface,
+// plain MQTT leaving the local networks without --insecure). Lines go to
+// standard error, or with `json` as JSON objects to standard output.
+int RunGateway(const GatewayOptions& options, bool json);
+
+}  // namespace zanvor
+
+#endif  // ZANVOR_TOOLS_GATEWAY_GATEWAY_RUN_POSIX_H_
