@@ -180,6 +180,7 @@ class Gateway {
 
   ReconnectBackoff backoff_;
   bool connecting_ = false;  // a try is under way
+  bool tcpPending_ = false;  // its socket is not connected yet
   bool connected_ = false;   // the broker accepted us
   bool everConnected_ = false;
   bool tried_ = false;  // mosquitto_connect_async was called once
@@ -265,6 +266,7 @@ bool Gateway::SetUp() {
 
 void Gateway::Connect() {
   connecting_ = true;
+  tcpPending_ = true;
   lastLog_.clear();
   const int rc = tried_ ? mosquitto_reconnect_async(mosq_)
                         : mosquitto_connect_async(mosq_, options_.broker.host.c_str(),
@@ -449,10 +451,15 @@ int Gateway::Run() {
       Stats();
       if (now >= statsDueMs) statsDueMs = now + int64_t{options_.statsIntervalSeconds} * 1000;
     }
-    pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {mosquitto_socket(mosq_), 0, 0}};
+    // Between tries the socket of a failed one may still be open (the next
+    // try closes it): it is not watched then.
+    const bool trying = connected_ || connecting_;
+    pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {trying ? mosquitto_socket(mosq_) : -1, 0, 0}};
     if (fds[1].fd >= 0) {
       fds[1].events = POLLIN;
-      if (mosquitto_want_write(mosq_)) fds[1].events |= POLLOUT;
+      // A connection under way is done (or failed) when its socket turns
+      // writable; over TLS nothing is queued to write before that.
+      if (mosquitto_want_write(mosq_) || tcpPending_) fds[1].events |= POLLOUT;
     }
     int64_t wait = std::min<int64_t>(1000, statsDueMs - now);
     if (!connected_ && !connecting_) wait = std::min(wait, backoff_.WaitMs(now));
@@ -463,12 +470,38 @@ int Gateway::Run() {
       return kExitFailure;
     }
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) FromLan();
-    if (ready > 0 && fds[1].fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-      mosquitto_loop_read(mosq_, 1);
+    // A refused connection shows as POLLHUP or POLLERR; only the write step
+    // looks at a connection under way, and so reports it: it goes first.
+    const bool writable =
+        ready > 0 && fds[1].fd >= 0 && (fds[1].revents & (POLLOUT | POLLHUP | POLLERR)) != 0;
+    if (writable && tcpPending_ && (fds[1].revents & (POLLHUP | POLLERR)) != 0) {
+      // The TCP connect failed (refused, unreachable). Over TLS libmosquitto
+      // 2.0 neither reports it nor closes the socket: the next try does.
+      int error = 0;
+      socklen_t length = sizeof error;
+      getsockopt(fds[1].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      tcpPending_ = false;
+      AttemptFailed(std::strerror(error != 0 ? error : ECONNREFUSED));
+      continue;
     }
-    if (mosquitto_socket(mosq_) >= 0 &&
-        (mosquitto_want_write(mosq_) || (fds[1].revents & POLLOUT) != 0)) {
-      mosquitto_loop_write(mosq_, 1);
+    if (writable) tcpPending_ = false;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (trying && mosquitto_socket(mosq_) >= 0 && (mosquitto_want_write(mosq_) || writable)) {
+      rc = mosquitto_loop_write(mosq_, 1);
+    }
+    if (rc == MOSQ_ERR_SUCCESS && ready > 0 && fds[1].fd >= 0 && mosquitto_socket(mosq_) >= 0 &&
+        (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
+      rc = mosquitto_loop_read(mosq_, 1);
+    }
+    // libmosquitto 2.0 closes the socket of a try that failed in the TLS
+    // handshake or in the TCP connect without always calling the disconnect
+    // callback: the try is judged here by what the loop returned.
+    if (connecting_ && !fatal_ && mosquitto_socket(mosq_) < 0) {
+      if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) {
+        Fatal("TLS to " + options_.brokerText + " failed: " + Cause(rc));
+        break;
+      }
+      AttemptFailed(Cause(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc));
     }
     mosquitto_loop_misc(mosq_);
   }
