@@ -186,8 +186,11 @@ int Listen(const Invocation& invocation, ToolOutput& out) {
   return session.Finish(timedOut, options.timeoutSeconds);
 }
 
-int Gateway(const Invocation& invocation, ToolOutput&) {
-  return RunGateway(invocation.options.gateway, invocation.options.json);
+int Gateway(const Invocation& invocation, ToolOutput& out) {
+  return RunGateway(
+      invocation.options.gateway, invocation.options.json,
+      [&out](const std::string& line) { out.Out(line); },
+      [&out](const std::string& line) { out.Err(line); });
 }
 
 int Main(int argc, char** argv) {

@@ -60,19 +60,6 @@ int64_t NowMs() {
       .count();
 }
 
-void WriteLine(int fd, const std::string& line) {
-  const std::string data = line + "\n";
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
-
-void Fail(const std::string& text) { WriteLine(STDERR_FILENO, "zanvor: " + text); }
-
 std::string Join(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : ",") + item;
@@ -122,10 +109,12 @@ class UniqueMosquitto {
 
 class Gateway {
  public:
-  Gateway(const GatewayOptions& options, bool json, Charset& charset, UniqueFd socket,
-          std::string site, std::string password)
+  Gateway(const GatewayOptions& options, bool json, const LineWriter& out, const LineWriter& err,
+          Charset& charset, UniqueFd socket, std::string site, std::string password)
       : options_(options),
         json_(json),
+        out_(out),
+        err_(err),
         socket_(std::move(socket)),
         site_(std::move(site)),
         password_(std::move(password)),
@@ -152,11 +141,9 @@ class Gateway {
 
   bool SetUp();
   void Report(const std::string& event, const std::vector<ReportField>& fields) {
-    WriteLine(json_ ? STDOUT_FILENO : STDERR_FILENO, EventReport(json_, event, fields));
+    (json_ ? out_ : err_)(EventReport(json_, event, fields));
   }
-  void Stats() {
-    WriteLine(json_ ? STDOUT_FILENO : STDERR_FILENO, StatsReport(json_, bridge_.counters()));
-  }
+  void Stats() { (json_ ? out_ : err_)(StatsReport(json_, bridge_.counters())); }
   void Connect();
   void Connected(int rc);
   void Disconnected(int rc);
@@ -170,8 +157,12 @@ class Gateway {
   void ListInterfaces(int64_t now);
   std::string Cause(int rc) const;
 
+  void Fail(const std::string& text) { err_("zanvor: " + text); }
+
   const GatewayOptions& options_;
   const bool json_;
+  const LineWriter& out_;
+  const LineWriter& err_;
   UniqueFd socket_;
   const std::string site_;
   const std::string password_;
@@ -517,7 +508,9 @@ int Gateway::Run() {
 
 }  // namespace
 
-int RunGateway(const GatewayOptions& options, bool json) {
+int RunGateway(const GatewayOptions& options, bool json, const LineWriter& out,
+               const LineWriter& err) {
+  const auto Fail = [&err](const std::string& text) { err("zanvor: " + text); };
   std::string error;
   std::unique_ptr<Charset> charset = OpenCharset(options.charset, &error);
   if (charset == nullptr) {
@@ -568,7 +561,7 @@ int RunGateway(const GatewayOptions& options, bool json) {
   setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   setsockopt(socket.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   CatchSignals();
-  Gateway gateway(options, json, *charset, std::move(socket), site, password);
+  Gateway gateway(options, json, out, err, *charset, std::move(socket), site, password);
   return gateway.Run();
 }
 

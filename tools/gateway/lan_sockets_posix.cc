@@ -12,16 +12,6 @@
 #include "contract/network.h"
 
 namespace zanvor {
-namespace {
-
-uint8_t PrefixLength(uint32_t mask) {
-  uint8_t length = 0;
-  while (length < 32 && (mask & (0x80000000u >> length)) != 0) ++length;
-  return length;
-}
-
-}  // namespace
-
 std::vector<InterfaceAddress> ListInterfaceAddresses() {
   std::vector<InterfaceAddress> result;
   ifaddrs* list = nullptr;
@@ -40,7 +30,7 @@ std::vector<InterfaceAddress> ListInterfaceAddresses() {
             ? 0xFFFFFFFFu
             : ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
     entry.address = {ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr),
-                     PrefixLength(mask)};
+                     static_cast<uint8_t>(__builtin_popcount(mask))};
     result.push_back(entry);
   }
   freeifaddrs(list);
