@@ -119,6 +119,11 @@ TEST_F(BridgeTest, AMessageFromTheBrokerIsBroadcastAsZanvorPacksIt) {
   back.resize(kPacketBufferSize);
   EXPECT_EQ(bridge.FromLan(back.data(), static_cast<uint32_t>(datagram_.size()), kUdpPort, now_,
                            &published_),
+            Drop::kFromGateway);
+  back = datagram_;
+  back.resize(kPacketBufferSize);
+  EXPECT_EQ(bridge.FromLan(back.data(), static_cast<uint32_t>(datagram_.size()), kFoxProPort, now_,
+                           &published_),
             Drop::kDuplicate);
 }
 

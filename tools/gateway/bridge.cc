@@ -91,12 +91,13 @@ Drop GatewayBridge::FromLan(uint8_t* datagram, uint32_t size, uint16_t sourcePor
   ReceivedText capture;
   // Even a datagram this gateway or another one of the segment put on the
   // LAN goes through the duplicate filter first: its id is then known, should
-  // the broker ever offer it again.
-  if (!ReceiveDatagram(datagram, size, nowMs, capture, state_)) {
-    return Dropped(state_.counters.duplicates != duplicatesBefore ? Drop::kDuplicate
-                                                                  : Drop::kBadDatagram);
-  }
-  if (sourcePort == kUdpPort) return Dropped(Drop::kFromGateway);
+  // the broker ever offer it again. It counts as a gateway's, duplicate or
+  // not: every broadcast of this gateway comes back to it as a duplicate,
+  // which would bury the duplicates worth counting.
+  const bool taken = ReceiveDatagram(datagram, size, nowMs, capture, state_);
+  const bool duplicate = state_.counters.duplicates != duplicatesBefore;
+  if (sourcePort == kUdpPort && (taken || duplicate)) return Dropped(Drop::kFromGateway);
+  if (!taken) return Dropped(duplicate ? Drop::kDuplicate : Drop::kBadDatagram);
   if (capture.name.empty()) return Dropped(Drop::kEmptyName);
   std::string utf8Name;
   if (!charset_.ToUtf8(capture.name, &utf8Name) ||

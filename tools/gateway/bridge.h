@@ -21,7 +21,7 @@ enum class Drop {
   kNone,
   // LAN -> broker
   kBadDatagram,   // outside the size window, a wrong check byte, no colon
-  kFromGateway,   // source port 38217: a gateway put it on this segment
+  kFromGateway,   // source port 38217: a gateway (this one too) put it on this segment
   kDisconnected,  // no broker connection when it came (no queue)
   // broker -> LAN
   kMalformedEscape,

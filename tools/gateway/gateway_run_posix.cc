@@ -424,13 +424,13 @@ int Gateway::Run() {
   }
   if (!SetUp()) return kExitFailure;
   const int64_t start = NowMs();
-  ListInterfaces(start);
   Report("start", {{"broker", options_.brokerText},
                    {"site", site_},
                    {"prefix", options_.topicPrefix},
                    {"names", Join(options_.names)},
                    {"lan", options_.lan.empty() ? "*" : Join(options_.lan)},
                    {"charset", options_.charset}});
+  ListInterfaces(start);
   int64_t statsDueMs = start + int64_t{options_.statsIntervalSeconds} * 1000;
   while (!g_stop && !fatal_) {
     int64_t now = NowMs();
