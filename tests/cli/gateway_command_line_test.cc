@@ -71,6 +71,7 @@ TEST(GatewayCommandLineTest, WrongSettingsAreUsageErrors) {
       {"gateway"},
       {"gateway", "--broker", "http://b"},
       {"gateway", "--broker", "mqtt://b", "--cafile", "ca.pem"},
+      {"gateway", "--broker", "mqtt://b", "--password-file", "pw"},
       {"gateway", "--broker", "mqtt://b", "--stats-interval", "0"},
       {"gateway", "--broker", "mqtt://b", "--stats-interval", "86401"},
       {"gateway", "--broker", "mqtt://b", "--stats-interval", "1.5"},

@@ -420,6 +420,11 @@ bool TakeGatewaySettings(const std::vector<std::string>& arguments, Invocation* 
     *problem = "gateway needs --broker mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
     return false;
   }
+  // libmosquitto sends a password only beside a user name.
+  if (!g.passwordFile.empty() && g.username.empty()) {
+    *problem = "--password-file needs --username";
+    return false;
+  }
   if (!g.cafile.empty() && !g.broker.tls) {
     *problem = "--cafile needs a TLS broker (mqtts://), not " + g.brokerText;
     return false;
