@@ -9,7 +9,7 @@ InstanceProtocol::InstanceProtocol(InstanceEnv& env, SubscriptionTables::NameCom
                                    LeadByteTest isLeadByte)
     : tables(compare), env_(env), isLeadByte_(isLeadByte) {}
 
-bool InstanceProtocol::OpenMailslotServer() {
+bool InstanceProtocol::TryClaimServerRole() {
   // Nobody could reach an instance that has not joined: as the server it
   // would hold the machine's role and answer nobody.
   const bool won = joined_ && env_.ClaimServerRole();
@@ -28,7 +28,7 @@ void InstanceProtocol::Join() {
   if (!joined_) return;
   // No settle here: an instance that has just loaded holds no posts, and the
   // others hold none for a server they have not heard of.
-  if (OpenMailslotServer()) {
+  if (TryClaimServerRole()) {
     env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
   } else {
     AskForServer();
@@ -74,7 +74,7 @@ void InstanceProtocol::OnInstanceMessage(uint32_t wParam, uint32_t lParam) {
       if (lParam != 0 && IsServer()) OnNameChange(wParam, lParam);
       break;
     case kServerLeaving:
-      if (OpenMailslotServer()) {
+      if (TryClaimServerRole()) {
         // The others ask for the winner and register with it on its reply.
         StartSettle();
       } else {
@@ -204,7 +204,7 @@ void InstanceProtocol::ReplaceGoneServer(uint32_t wParam, uint32_t lParam) {
 // point at a dead window, or know no server either.
 void InstanceProtocol::SeekServer() {
   if (!joined_ || leaving_ || serverWindow != 0) return;
-  if (OpenMailslotServer()) {
+  if (TryClaimServerRole()) {
     queryInFlight_ = false;
     env_.Broadcast(MakeWParam(kServerAnnounce), mainWindow);
     // The post that found the old server dead is for every subscriber of

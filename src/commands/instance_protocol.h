@@ -104,7 +104,7 @@ class InstanceProtocol {
 
   // Claims the server role; serverWindow becomes mainWindow or 0. Always
   // lost in an instance that has not joined.
-  bool OpenMailslotServer();
+  bool TryClaimServerRole();
   // The end of ZANVOR_INIT, once the window is subclassed: claims, then
   // broadcasts ServerAnnounce (won) or ServerQuery (lost). REQUIRES:
   // mainWindow set (without it the instance stays unjoined).

@@ -34,6 +34,11 @@ constexpr int32_t kMaxReceivedDatagram = 415;
 // on the loopback address; every server instance listens on it.
 constexpr uint16_t kUdpPort = 38217;
 
+// Not part of the wire: what every receiver on that port (the server
+// instance, the native tool) asks the kernel to buffer, room for a burst of
+// several hundred datagrams.
+constexpr int kUdpReceiveBufferBytes = 1 << 20;
+
 // The library's own window message on which Winsock tells the server
 // instance that datagrams wait on its UDP socket.
 constexpr char kUdpNotifyMessageName[] = "VFP_Zanvor_Datagram";

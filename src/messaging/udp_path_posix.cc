@@ -16,8 +16,6 @@
 namespace zanvor {
 namespace {
 
-constexpr int kReceiveBufferBytes = 1 << 20;  // as the server instance asks for
-
 sockaddr_in Ipv4(uint32_t address, uint16_t port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -88,7 +86,7 @@ UniqueFd OpenListeningSocket(std::string* error) {
   }
   const int on = 1;
   setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const int bufferBytes = kReceiveBufferBytes;
+  const int bufferBytes = kUdpReceiveBufferBytes;
   setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
   const sockaddr_in any = Ipv4(INADDR_ANY, kUdpPort);
   if (bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {

@@ -44,8 +44,6 @@ class UdpSender {
   UniqueSocket socket_;
 };
 
-constexpr int kUdpReceiveBufferBytes = 1 << 20;  // a burst of several hundred datagrams
-
 // A drain reads in slices this long and gives way after a slice when the
 // host has anything waiting, so that its own input, timers and posted
 // messages come between slices however fast datagrams arrive. It reads

@@ -7,6 +7,8 @@
 
 #include "cli/post_verb.h"
 #include "contract/network.h"
+#include "gateway/lan.h"
+#include "gateway/topics.h"
 
 namespace zanvor {
 namespace {
@@ -61,10 +63,15 @@ struct BuildText {
 };
 
 // "  NAME      text": a help line with its text in the column at `column`,
-// and each "\n" of the text going on in that column.
+// and each "\n" of the text going on in that column; a NAME that reaches
+// the column has its text start on the next line, in the column.
 std::string HelpLine(const std::string& name, const std::string& text, size_t column) {
   std::string line = "  " + name;
-  line.append(column > name.size() ? column - name.size() : 1, ' ');
+  if (column > name.size()) {
+    line.append(column - name.size(), ' ');
+  } else {
+    line += "\n" + std::string(column + 2, ' ');
+  }
   for (const char c : text) {
     line += c;
     if (c == '\n') line.append(column + 2, ' ');
@@ -101,7 +108,19 @@ enum class OptionId {
   kLibrary,
   kNetwork,
   kTable,
-  kNoWindow
+  kNoWindow,
+  kBroker,
+  kNames,
+  kTopicPrefix,
+  kUsername,
+  kPasswordFile,
+  kCafile,
+  kClientId,
+  kSite,
+  kLan,
+  kCharset,
+  kStatsInterval,
+  kInsecure
 };
 
 enum class SecondsParse { kOk, kNotSeconds, kTooLong };
@@ -174,6 +193,87 @@ bool TakeNetwork(const std::string& value, Invocation* out, std::string*) {
   return true;
 }
 
+// "a,b,c" as its items; false when one is empty.
+bool SplitList(const std::string& value, std::vector<std::string>* items) {
+  items->clear();
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = value.find(',', start);
+    items->push_back(value.substr(start, comma - start));
+    if (items->back().empty()) return false;
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+bool TakeBroker(const std::string& value, Invocation* out, std::string* problem) {
+  GatewayOptions& g = out->options.gateway;
+  g.brokerGiven = true;
+  g.brokerText = value;
+  return ParseBrokerUrl(value, &g.broker, problem);
+}
+
+bool TakeNameFilters(const std::string& value, Invocation* out, std::string* problem) {
+  GatewayOptions& g = out->options.gateway;
+  g.namesGiven = true;
+  std::vector<std::string> filters;
+  bool listed = SplitList(value, &filters);
+  for (const std::string& filter : filters) listed = listed && IsValidTopicFilter(filter);
+  if (listed) {
+    g.names = filters;
+    return true;
+  }
+  *problem =
+      "--names takes MQTT topic filters separated by commas (orders, orders/#, +/alerts), "
+      "not \"" +
+      value + "\"";
+  return false;
+}
+
+bool TakeTopicPrefix(const std::string& value, Invocation* out, std::string* problem) {
+  if (value.find_first_of("+#") == std::string::npos) {
+    out->options.gateway.topicPrefix = value;
+    return true;
+  }
+  *problem = "--topic-prefix may not hold the wildcards + and #, not \"" + value + "\"";
+  return false;
+}
+
+bool TakeSite(const std::string& value, Invocation* out, std::string* problem) {
+  if (IsValidSiteName(value)) {
+    out->options.gateway.site = value;
+    return true;
+  }
+  *problem = "--site takes a name without /, + or #, not \"" + value + "\"";
+  return false;
+}
+
+bool TakeLan(const std::string& value, Invocation* out, std::string* problem) {
+  if (SplitList(value, &out->options.gateway.lan)) return true;
+  *problem = "--lan takes interface names separated by commas, not \"" + value + "\"";
+  return false;
+}
+
+bool TakeStatsInterval(const std::string& value, Invocation* out, std::string* problem) {
+  const bool digits = !value.empty() && value.size() <= 5 &&
+                      value.find_first_not_of("0123456789") == std::string::npos;
+  const unsigned long seconds = digits ? std::strtoul(value.c_str(), nullptr, 10) : 0;
+  if (seconds >= 1 && seconds <= kMaxStatsIntervalSeconds) {
+    out->options.gateway.statsIntervalSeconds = static_cast<uint32_t>(seconds);
+    return true;
+  }
+  *problem = "--stats-interval takes a whole number of seconds from 1 to " +
+             std::to_string(kMaxStatsIntervalSeconds) + ", not \"" + value + "\"";
+  return false;
+}
+
+// A gateway option that keeps its value as given.
+template <std::string GatewayOptions::*field>
+bool TakeGatewayText(const std::string& value, Invocation* out, std::string*) {
+  out->options.gateway.*field = value;
+  return true;
+}
+
 const OptionRow kOptions[] = {
     {OptionId::kJson, "--json", nullptr,
      [](const std::string&, Invocation* out, std::string*) { return out->options.json = true; }},
@@ -192,6 +292,22 @@ const OptionRow kOptions[] = {
      }},
     {OptionId::kNoWindow, "--no-window", nullptr,
      [](const std::string&, Invocation* out, std::string*) { return out->run.noWindow = true; }},
+    {OptionId::kBroker, "--broker", "URL", &TakeBroker},
+    {OptionId::kNames, "--names", "FILTER,...", &TakeNameFilters},
+    {OptionId::kTopicPrefix, "--topic-prefix", "PREFIX", &TakeTopicPrefix},
+    {OptionId::kUsername, "--username", "NAME", &TakeGatewayText<&GatewayOptions::username>},
+    {OptionId::kPasswordFile, "--password-file", "FILE",
+     &TakeGatewayText<&GatewayOptions::passwordFile>},
+    {OptionId::kCafile, "--cafile", "FILE", &TakeGatewayText<&GatewayOptions::cafile>},
+    {OptionId::kClientId, "--client-id", "ID", &TakeGatewayText<&GatewayOptions::clientId>},
+    {OptionId::kSite, "--site", "NAME", &TakeSite},
+    {OptionId::kLan, "--lan", "IFACE,...", &TakeLan},
+    {OptionId::kCharset, "--charset", "CHARSET", &TakeGatewayText<&GatewayOptions::charset>},
+    {OptionId::kStatsInterval, "--stats-interval", "SECONDS", &TakeStatsInterval},
+    {OptionId::kInsecure, "--insecure", nullptr,
+     [](const std::string&, Invocation* out, std::string*) {
+       return out->options.gateway.insecure = true;
+     }},
 };
 
 const OptionRow& OptionOf(OptionId id) {
@@ -244,6 +360,8 @@ struct VerbRow {
   // "unknown option --x for post"; run answers "unknown option --x", as the
   // stand-in host always did.
   bool unknownOptionNamesVerb;
+  // Only the native build has it (it links libmosquitto).
+  bool nativeOnly = false;
 };
 
 bool TakeScript(const std::vector<std::string>& arguments, Invocation* out, std::string* problem) {
@@ -291,6 +409,27 @@ bool TakeNothing(const std::vector<std::string>& arguments, Invocation* out, std
   if (arguments.empty()) return true;
   *problem = std::string(VerbName(out->verb)) + " takes no arguments, not \"" + arguments[0] + "\"";
   return false;
+}
+
+// What only the whole command line can tell.
+bool TakeGatewaySettings(const std::vector<std::string>& arguments, Invocation* out,
+                         std::string* problem) {
+  if (!TakeNothing(arguments, out, problem)) return false;
+  const GatewayOptions& g = out->options.gateway;
+  if (!g.brokerGiven) {
+    *problem = "gateway needs --broker mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
+    return false;
+  }
+  // libmosquitto sends a password only beside a user name.
+  if (!g.passwordFile.empty() && g.username.empty()) {
+    *problem = "--password-file needs --username";
+    return false;
+  }
+  if (!g.cafile.empty() && !g.broker.tls) {
+    *problem = "--cafile needs a TLS broker (mqtts://), not " + g.brokerText;
+    return false;
+  }
+  return true;
 }
 
 constexpr char kLibraryHelp[] = "the link library (default: zanvor.fll beside zanvor.exe)";
@@ -485,6 +624,64 @@ const std::vector<VerbRow>& VerbRows() {
        "",
        &TakeNothing,
        true},
+
+      {Verb::kGateway,
+       "gateway",
+       false,
+       false,
+       "--broker URL",
+       "--broker URL",
+       {"join this network segment to others through an MQTT broker"},
+       {"Joins this network segment to an MQTT broker: every post heard on UDP port\n"
+        "{port} whose name a filter takes is published as PREFIX + name (UTF-8;\n"
+        "%, +, # and control characters as %XX) with the message as payload and the\n"
+        "post's id in the MQTT 5 user property zanvor-id; every message published\n"
+        "under the prefix is broadcast on the LAN as ZANVOR posts it. Gateways of\n"
+        "one segment share a subscription (--site), so each message reaches a\n"
+        "segment once.\n"},
+       "\nURL is mqtt://HOST[:PORT] (default port 1883) or mqtts://HOST[:PORT] (TLS,\n"
+       "default port 8883). Plain mqtt:// to a host outside loopback, the private\n"
+       "ranges and link-local needs --insecure.\n",
+       {
+           {OptionId::kBroker, false, "the broker (required)"},
+           {OptionId::kNames, false,
+            "the names that cross, as MQTT filters relative to the\n"
+            "prefix (default #: all)"},
+           {OptionId::kTopicPrefix, false, "the topics' prefix (default zanvor/)"},
+           {OptionId::kUsername, false, "the broker's user name"},
+           {OptionId::kPasswordFile, false,
+            "read the password from the first line of FILE (never\n"
+            "from the command line)"},
+           {OptionId::kCafile, false,
+            "with mqtts://: trust the CAs of FILE (default: the\n"
+            "system's CA store)"},
+           {OptionId::kClientId, false, "the MQTT client id (default: one the broker makes)"},
+           {OptionId::kSite, false,
+            "this segment's name, the same for all its gateways\n"
+            "(default: net-NETWORK-PREFIX of its lowest LAN subnet)"},
+           {OptionId::kLan, false,
+            "receive and broadcast on these interfaces only (default:\n"
+            "every one that is up, not loopback, prefix /30 or shorter)"},
+           {OptionId::kCharset, false,
+            "the FoxPro machines' ANSI code page (default windows-1252)"},
+           {OptionId::kStatsInterval, false,
+            "print the counters every SECONDS (1 to 86400, default 60)\n"
+            "and on SIGUSR1"},
+           {OptionId::kInsecure, false, "allow mqtt:// (no TLS) to any address"},
+           {OptionId::kJson, false, "one JSON object per event on standard output"},
+       },
+       "\n"
+       "A line goes to standard error at start, at every connect and disconnect, and\n"
+       "with the counters (published, broadcast, reconnects, dropped by reason).\n"
+       "A lost broker is tried again after 1 s, doubling to 30 s, forever; posts\n"
+       "from the LAN meanwhile are dropped and counted (no queue). SIGINT and\n"
+       "SIGTERM end it cleanly. Exit codes: 0 ended by a signal, 1 the broker\n"
+       "refused the login or TLS failed, or the LAN port could not be opened, 2\n"
+       "usage error.",
+       "",
+       &TakeGatewaySettings,
+       true,
+       true},
   };
   return rows;
 }
@@ -504,7 +701,7 @@ const VerbRow* RowNamed(const std::string& name) {
 }
 
 bool Has(const ToolCapabilities& capabilities, const VerbRow& row) {
-  return capabilities.instance || !row.needsInstance;
+  return capabilities.instance ? !row.nativeOnly : !row.needsInstance;
 }
 
 bool Offers(const ToolCapabilities& capabilities, const VerbOption& option) {
@@ -681,6 +878,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, const ToolCapabiliti
     first = 0;
   }
   out->verb = row->verb;
+  if (!Has(capabilities, *row) && row->nativeOnly) {
+    *error = std::string(row->name) +
+             " needs the native Linux build of zanvor (it runs in WSL too); this build has " +
+             VerbList(capabilities, " and ") + " (see zanvor --help)";
+    return false;
+  }
   if (!Has(capabilities, *row)) {
     *error = std::string(row->name) +
              " needs the Windows build, which runs an instance of zanvor.fll; this build has " +

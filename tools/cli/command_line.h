@@ -21,15 +21,17 @@
 
 #include "cli/text_output.h"
 #include "common/exit_codes.h"
+#include "gateway/gateway_options.h"
 #include "stand_in_host/run_options.h"
 
 namespace zanvor {
 
-enum class Verb { kNone, kRun, kPost, kListen, kStatus, kDoctor };
+enum class Verb { kNone, kRun, kPost, kListen, kStatus, kDoctor, kGateway };
 
 // What this build can do. The Windows build is an instance of the library
-// and has every verb; the native build speaks the UDP path alone, so it
-// posts to every machine and listens, and nothing else.
+// and has every verb but gateway; the native build speaks the UDP path
+// alone, so it posts to every machine, listens and joins the LAN to an MQTT
+// broker (gateway, linked against libmosquitto), and nothing else.
 struct ToolCapabilities {
   bool instance = false;
 };
@@ -50,6 +52,8 @@ struct VerbOptions {
   // listen
   std::vector<std::string> names;  // in the order given, each once
   uint64_t count = 0;              // 0: no limit
+  // gateway
+  GatewayOptions gateway;
 };
 
 struct Invocation {

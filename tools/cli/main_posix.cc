@@ -1,4 +1,4 @@
-// zanvor, the native build: post and listen over the UDP path.
+// zanvor, the native build: post and listen over the UDP path, and gateway.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -18,6 +18,8 @@
 #include "cli/text_output.h"
 #include "cli/udp_datagrams.h"
 #include "common/line_splitter.h"
+#include "gateway/gateway_run_posix.h"
+#include "gateway/lan_sockets_posix.h"
 #include "messaging/udp_path_posix.h"
 
 namespace zanvor {
@@ -117,10 +119,20 @@ class UdpPoster final : public MessagePoster {
     MakePacketId(id);
     std::vector<uint8_t> datagram;
     if (!MakePostDatagram(name, message, id, TickCount(), &datagram, error)) return false;
-    if (SendToEveryTarget(datagram, error)) return true;
+    if (!socket_) {
+      socket_ = OpenPostingSocket(error);
+      if (!socket_) return false;
+    }
+    if (SendToTargets(socket_.get(), datagram, BroadcastTargets(UpAdapterAddresses()), error)) {
+      return true;
+    }
     *error = "no address took the datagram (" + *error + ")";
     return false;
   }
+
+ private:
+  // Never port 38217: gateways publish no datagram from it.
+  UniqueFd socket_;
 };
 
 int Post(const Invocation& invocation, ToolOutput& out) {
@@ -174,10 +186,17 @@ int Listen(const Invocation& invocation, ToolOutput& out) {
   return session.Finish(timedOut, options.timeoutSeconds);
 }
 
+int Gateway(const Invocation& invocation, ToolOutput& out) {
+  return RunGateway(
+      invocation.options.gateway, invocation.options.json,
+      [&out](const std::string& line) { out.Out(line); },
+      [&out](const std::string& line) { out.Err(line); });
+}
+
 int Main(int argc, char** argv) {
   StdOutput out;
   return RunTool(argc, argv, ToolCapabilities{false},
-                 {{Verb::kPost, &Post}, {Verb::kListen, &Listen}}, out);
+                 {{Verb::kPost, &Post}, {Verb::kListen, &Listen}, {Verb::kGateway, &Gateway}}, out);
 }
 
 }  // namespace
