@@ -8,6 +8,7 @@ import os
 import re
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 import zipfile
@@ -133,6 +134,21 @@ class Win32ZipTest(unittest.TestCase):
         for name in programs:
             for marker in EMULATION_MARKERS + PROBE_MARKERS:
                 self.assertNotIn(marker, self.files[name], name)
+
+
+class LinuxArchiveTest(unittest.TestCase):
+    def test_it_holds_the_tool_and_the_gateway_service_that_docs_sites_names(self):
+        with tempfile.TemporaryDirectory() as out:
+            path = dist.linux_archive("0.0.0", wd.NATIVE_TOOL, out, date=1767225600)
+            with tarfile.open(path) as archive:
+                members = {m.name.split("/", 1)[1]: m for m in archive.getmembers()}
+        sites = (wd.REPO / "docs" / "sites.md").read_text()
+        for name in dist.GATEWAY_FILES:
+            self.assertIn("`%s`" % name, sites)
+            self.assertEqual(members[name].mode, 0o644, name)
+        self.assertEqual(set(members), {"zanvor", "README.md", "LICENSE", "docs/sites.md",
+                                        "examples/import_done.sh"} | set(dist.GATEWAY_FILES))
+        self.assertEqual(members["zanvor"].mode, 0o755)
 
 
 if __name__ == "__main__":

@@ -59,14 +59,21 @@ def win32_archive(version, fll, exe, out_dir, date):
     return path
 
 
+# The gateway as a service, beside the tool: its systemd unit and the file
+# of options the unit reads (docs/sites.md).
+GATEWAY_FILES = ("zanvor-gateway.service", "gateway.conf.example")
+
+
 def linux_archive(version, tool, out_dir, date):
     """Writes <out_dir>/zanvor-VERSION-linux-x86_64.tar.gz: the native tool
-    `zanvor`, README, LICENSE and the Linux side of the import example.
-    Returns its path."""
+    `zanvor`, README, LICENSE, the Linux side of the import example, the
+    page on sites and the gateway's unit and example options. Returns its
+    path."""
     top = linux_name(version)
     files = [("zanvor", Path(tool))] + [(name, source) for name, source in _repo_files()
-                                        if name in ("README.md", "LICENSE",
+                                        if name in ("README.md", "LICENSE", "docs/sites.md",
                                                     "examples/import_done.sh")]
+    files += [(name, REPO / "resources" / name) for name in GATEWAY_FILES]
     path = Path(out_dir) / (top + ".tar.gz")
     buffer = io.BytesIO()
     with tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT) as archive:

@@ -17,9 +17,10 @@ Environment:
                    is copied from (default: <repo>/build/wine/template)
 """
 
-from . import netns
+from . import broker, netns, sites
 from .config import (BENCH_EXE, BUILD, DEFAULT_TIMEOUT, FAKE_FLL, FLL, HOST_EXE, NATIVE_TOOL,
                      PROBE_EXE, RELAY_EXE, REPO, START_TIMEOUT, HarnessError, scaled, windows_path)
+from .gateway import Gateway, gateway_missing, run_gateway
 from .host import SYNC_PREFIX, Host, wait_calls
 from .lines import Lines, kill_process
 from .machine import Machine
@@ -30,9 +31,10 @@ from .tool import Tool, native_tool, run_native_tool
 from .waits import BARRIER_PROC, exchange, network_barrier, subscribe_barrier
 
 __all__ = [
-    "BARRIER_PROC", "BENCH_EXE", "BUILD", "DEFAULT_TIMEOUT", "FAKE_FLL", "FLL", "HOST_EXE", "NATIVE_TOOL",
-    "PROBE_EXE", "RELAY_EXE", "REPO", "START_TIMEOUT", "SYNC_PREFIX", "HarnessError", "Host", "Lines",
-    "Machine", "MachineTestCase", "Prefix", "Relay", "Tool", "exchange", "free_udp_port",
-    "kill_process", "native_tool", "netns", "network_barrier", "run_native_tool", "scaled",
+    "BARRIER_PROC", "BENCH_EXE", "BUILD", "DEFAULT_TIMEOUT", "FAKE_FLL", "FLL", "Gateway",
+    "HOST_EXE", "NATIVE_TOOL", "PROBE_EXE", "RELAY_EXE", "REPO", "START_TIMEOUT", "SYNC_PREFIX",
+    "HarnessError", "Host", "Lines", "Machine", "MachineTestCase", "Prefix", "Relay", "Tool",
+    "broker", "exchange", "free_udp_port", "gateway_missing", "kill_process", "native_tool",
+    "netns", "network_barrier", "run_gateway", "run_native_tool", "scaled", "sites",
     "subscribe_barrier", "wait_calls", "windows_path",
 ]

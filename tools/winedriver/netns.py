@@ -132,31 +132,36 @@ class Lan:
     the machines still reach each other by address (the relays do), but no
     adapter has a subnet broadcast address, so the library's UDP copy of a
     post goes to the loopback address only and never leaves its machine.
-    `tag` keeps the namespace names of a second LAN of one run apart."""
+    `tag` keeps the namespace names of a second LAN of one run apart;
+    `subnet` (the first three octets and a dot) gives a second LAN a network
+    of its own, as a second site has."""
 
     SUBNET = "10.77.0."
 
-    def __init__(self, broadcast=True, tag=""):
+    def __init__(self, broadcast=True, tag="", subnet=SUBNET):
         self.broadcast = broadcast
         self.tag = tag
+        self.subnet = subnet
         self.bridge = Namespace(tag + "br", lo=False)
         _ip("-n", self.bridge.name, "link", "add", "br0", "type", "bridge")
         _ip("-n", self.bridge.name, "link", "set", "br0", "up")
         self.machines = []
 
-    def add_namespace(self):
+    def add_namespace(self, role=None):
+        """A namespace on the bridge, named `role` (default: tag, "m" and
+        its index)."""
         index = len(self.machines) + 1
-        ns = Namespace("%sm%d" % (self.tag, index))
+        ns = Namespace(role or "%sm%d" % (self.tag, index))
         port = "p%d" % index
         _ip("-n", ns.name, "link", "add", "eth0", "type", "veth", "peer", "name", port,
             "netns", self.bridge.name)
         _ip("-n", self.bridge.name, "link", "set", port, "master", "br0", "up")
-        ns.address = self.SUBNET + str(index)
+        ns.address = self.subnet + str(index)
         _ip("-n", ns.name, "addr", "add", ns.address + ("/24" if self.broadcast else "/32"),
             "dev", "eth0")
         _ip("-n", ns.name, "link", "set", "eth0", "up")
         if not self.broadcast:
-            _ip("-n", ns.name, "route", "add", self.SUBNET + "0/24", "dev", "eth0")
+            _ip("-n", ns.name, "route", "add", self.subnet + "0/24", "dev", "eth0")
         _ip("-n", ns.name, "route", "add", "default", "dev", "eth0")
         self.machines.append(ns)
         return ns
