@@ -569,7 +569,7 @@ def gateway_counters(gateway):
     """The gateway's counters (SIGUSR1, --json) as "published=.. ..."."""
     counters = gateway.counters()
     return ", ".join("%s=%d" % (key, value) for key, value in sorted(counters.numbers.items())
-                     if value or not key.startswith("dropped")), counters
+                     if value or not key.startswith("dropped"))
 
 
 def lan_listener(site):
@@ -592,7 +592,6 @@ def arrivals(listener, since=0):
 
 
 def between_sites(results):
-    from winedriver import sites
     say("== f. Between sites: ZANVOR on site A to a handler on site B through two "
         "gateways and mosquitto")
     if not wd.NATIVE_TOOL.exists():
@@ -608,7 +607,7 @@ def between_sites(results):
     try:
         # Site A: the poster's machine and a second one for the same-LAN
         # figure; site B: the subscriber's. One gateway per site.
-        world = sites.TwoSites(directory.name, machines=(2, 1), gateways=(1, 1), tls=False)
+        world = wd.sites.TwoSites(directory.name, machines=(2, 1), gateways=(1, 1), tls=False)
         world.broker.start()
         gateways = {}
         for tag in "ab":
@@ -648,8 +647,7 @@ def between_sites(results):
                 "LAN: %d posts, p50 %.2f ms, p99 %.2f ms" %
                 (len(hops), results["sites_hop"]["p50"] / 1000,
                  results["sites_hop"]["p99"] / 1000))
-        line, _ = gateway_counters(gateways["a"])
-        say("  gateway A after the latency runs: %s" % line)
+        say("  gateway A after the latency runs: %s" % gateway_counters(gateways["a"]))
 
         # The flood: valid datagrams from a machine of site A straight to its
         # gateway's LAN address (from an unbound port, as FoxPro sends),
@@ -693,8 +691,7 @@ def between_sites(results):
         say("            goal >= %d per second through one gateway pair, 0 double "
             "deliveries" % GOAL_SITES_PER_S)
         for tag in "ab":
-            line, _ = gateway_counters(gateways[tag])
-            say("  gateway %s at the end: %s" % (tag.upper(), line))
+            say("  gateway %s at the end: %s" % (tag.upper(), gateway_counters(gateways[tag])))
     finally:
         for program in programs + list(listeners.values()):
             program.kill()
