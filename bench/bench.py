@@ -572,6 +572,15 @@ def gateway_counters(gateway):
                      if value or not key.startswith("dropped"))
 
 
+def dropped_between(before, after):
+    """The drop counters that grew from one counters object to the next, as
+    "reason=count" (or "none")."""
+    grown = ["%s=%d" % (key.split(".")[-1], value - before.numbers.get(key, 0))
+             for key, value in sorted(after.numbers.items())
+             if "dropped" in key and value > before.numbers.get(key, 0)]
+    return ", ".join(grown) or "none"
+
+
 def lan_listener(site):
     """The native `zanvor listen bench` in a namespace of its own on the
     site's LAN: when each post reached that LAN, as the time its line was
@@ -682,9 +691,12 @@ def between_sites(results):
             say("            %d messages never handled%s: the receiving server's intake fell "
                 "behind (c3 measures it within one LAN)" %
                 (r["lost"], ", though all reached LAN B" if len(on_b) == count else ""))
-        say("            gateway A published %d, gateway B broadcast %d; dropped: A %d, "
-            "B %d" % (published, broadcast, after_a.dropped() - before_a.dropped(),
-                      after_b.dropped() - before_b.dropped()))
+        say("            gateway A published %d, gateway B broadcast %d" % (published, broadcast))
+        # By design a gateway drops its own posts when the broker hands them
+        # back to its segment (duplicate) and its own broadcasts when it hears
+        # them on its LAN (from a gateway).
+        say("            dropped by gateway A: %s; by gateway B: %s" %
+            (dropped_between(before_a, after_a), dropped_between(before_b, after_b)))
         r.update(count=count, published=published, broadcast=broadcast, pair_rate=pair_rate,
                  pair_n=len(on_b))
         results["sites_flood"] = r
