@@ -17,6 +17,16 @@ c. Datagram intake of one server: valid datagrams written straight into the
    from another machine and in the mailslot, with double deliveries counted.
 d. The datagram codec (bench/codec_bench, Google Benchmark, native).
 e. The size of the stripped zanvor.fll.
+f. Between sites: ZANVOR from a host on site A to a handler on site B
+   through `zanvor gateway` on each site and a real mosquitto broker on the
+   WAN between them (winedriver.sites), beside ZANVOR from the same host to
+   another machine of its own LAN over UDP, measured in the same world; and a
+   flood of valid datagrams from a machine of site A to its gateway, handled
+   on site B, with double deliveries counted. The gateways are the native
+   tool of ZANVOR_NATIVE_TOOL (script/bench builds it without sanitizers).
+
+Sections run in the order above; `bench.py f` (or any letters) runs only
+those.
 
 Every latency is the receiver's QPC() minus the sender's, in microseconds:
 the poster sends its QPC() as the message and the handler records its own
@@ -25,9 +35,11 @@ same counter, and the emulated machines share the Linux host's.
 
 Environment: as for the whole-system tests (ZANVOR_BUILD, ZANVOR_FLL,
 ZANVOR_HOST, ZANVOR_RELAY), plus ZANVOR_BENCH (zanvor_bench.exe) and
-ZANVOR_CODEC_BENCH (the native codec_bench; skipped when missing).
+ZANVOR_CODEC_BENCH (the native codec_bench; skipped when missing) and
+ZANVOR_NATIVE_TOOL (the native tool whose gateway verb section f runs).
 """
 
+import argparse
 import json
 import os
 import re
@@ -66,6 +78,12 @@ GOAL_LOCAL_RATIO = 1.1
 GOAL_UDP_P50_MS = 5
 GOAL_BOTH_PATHS_PER_S = 1000
 GOAL_COPIES_SHARE = 0.45
+GOAL_SITES_P50_MS = 10
+GOAL_BROKER_HOP_MS = 2
+GOAL_SITES_PER_S = 1000
+# Between sites, a flood long enough to outlast every socket buffer on the
+# way at the rate zanvor_bench.exe sends (several thousand a second).
+SITES_FLOOD_DATAGRAMS = 10000
 
 HANDLER = "DO Got WITH <Msg>, QPC()"
 
@@ -538,6 +556,163 @@ def library_size(results):
     say()
 
 
+# ---- f. between sites -------------------------------------------------------
+
+def native_tool_kind():
+    """How the gateways' binary was built, from its own bytes: a build with
+    AddressSanitizer runs several times slower, which the figures must say."""
+    data = wd.NATIVE_TOOL.read_bytes()
+    return "built with AddressSanitizer" if b"__asan_init" in data else "without sanitizers"
+
+
+def gateway_counters(gateway):
+    """The gateway's counters (SIGUSR1, --json) as "published=.. ..."."""
+    counters = gateway.counters()
+    return ", ".join("%s=%d" % (key, value) for key, value in sorted(counters.numbers.items())
+                     if value or not key.startswith("dropped"))
+
+
+def dropped_between(before, after):
+    """The drop counters that grew from one counters object to the next, as
+    "reason=count" (or "none")."""
+    grown = ["%s=%d" % (key.split(".")[-1], value - before.numbers.get(key, 0))
+             for key, value in sorted(after.numbers.items())
+             if "dropped" in key and value > before.numbers.get(key, 0)]
+    return ", ".join(grown) or "none"
+
+
+def lan_listener(site):
+    """The native `zanvor listen bench` in a namespace of its own on the
+    site's LAN: when each post reached that LAN, as the time its line was
+    read off the pipe (the same delay on both sites)."""
+    namespace = site.lan.add_namespace(role=site.tag + "listen")
+    listener = wd.native_tool(namespace, ["listen", "bench"])
+    listener.wait_listening()
+    return listener
+
+
+def arrivals(listener, since=0):
+    """Message -> the time.monotonic() of its first line (from line `since`
+    on)."""
+    result = {}
+    for read, line in listener.stdout.timed_snapshot()[since:]:
+        result.setdefault(line.partition("\t")[2], read)
+    return result
+
+
+def between_sites(results):
+    say("== f. Between sites: ZANVOR on site A to a handler on site B through two "
+        "gateways and mosquitto")
+    if not wd.NATIVE_TOOL.exists():
+        raise wd.HarnessError("%s was not built" % wd.NATIVE_TOOL)
+    missing = wd.gateway_missing()
+    if missing:
+        raise wd.HarnessError(missing)
+    say("  gateways: %s gateway (%s)" % (wd.NATIVE_TOOL, native_tool_kind()))
+    directory = tempfile.TemporaryDirectory()
+    world = None
+    programs = []
+    listeners = {}
+    try:
+        # Site A: the poster's machine and a second one for the same-LAN
+        # figure; site B: the subscriber's. One gateway per site.
+        world = wd.sites.TwoSites(directory.name, machines=(2, 1), gateways=(1, 1), tls=False)
+        world.broker.start()
+        gateways = {}
+        for tag in "ab":
+            since = len(world.broker.log_lines())
+            gateways[tag] = world.gateway(tag, 0, ["--json"], "bench-gw-" + tag)
+            world.broker.wait_subscribed("bench-gw-" + tag, since=since)
+            namespace = world.sites[tag].gateway_namespaces[0]
+            deadline = time.monotonic() + wd.scaled(wd.DEFAULT_TIMEOUT)
+            while not namespace.udp_port_bound(38217):
+                if time.monotonic() > deadline:
+                    raise wd.HarnessError("the gateway holds no UDP port\n" +
+                                          gateways[tag].describe())
+                time.sleep(0.05)
+        listeners = {tag: lan_listener(world.sites[tag]) for tag in "ab"}
+        a1, a2 = world.a.machines
+        b1, = world.b.machines
+        poster = a1.host(wd.FLL)
+        lan_receiver = a2.host(wd.FLL)
+        site_receiver = b1.host(wd.FLL)
+        # Same LAN first, then site to site, from the same poster; the
+        # gateways run all along, as they would in production.
+        lan = zanvor_latency(poster, lan_receiver, "same LAN, UDP        ")
+        sites_r = zanvor_latency(poster, site_receiver, "site A to site B     ")
+        results["sites_lan"], results["sites"] = lan, sites_r
+        say("  the broker hop and the two gateways add %+.1f ms at p50, %+.1f ms at p99 "
+            "(goal: p50 under %d ms, the broker hop under %d ms)" %
+            ((sites_r["p50"] - lan["p50"]) / 1000, (sites_r["p99"] - lan["p99"]) / 1000,
+             GOAL_SITES_P50_MS, GOAL_BROKER_HOP_MS))
+        # Every post of both runs crossed (the gateways ran all along): the
+        # time from site A's LAN to site B's, seen by the native listeners.
+        on_a, on_b = arrivals(listeners["a"]), arrivals(listeners["b"])
+        hops = [int((on_b[m] - on_a[m]) * 1e6) for m in on_a if m in on_b]
+        if hops:
+            results["sites_hop"] = {"n": len(hops), "p50": percentile(hops, 50),
+                                    "p99": percentile(hops, 99)}
+            say("  LAN A to LAN B (gateway, broker, gateway), seen by `zanvor listen` on each "
+                "LAN: %d posts, p50 %.2f ms, p99 %.2f ms" %
+                (len(hops), results["sites_hop"]["p50"] / 1000,
+                 results["sites_hop"]["p99"] / 1000))
+        say("  gateway A after the latency runs: %s" % gateway_counters(gateways["a"]))
+
+        # The flood: valid datagrams from a machine of site A straight to its
+        # gateway's LAN address (from an unbound port, as FoxPro sends),
+        # handled by the subscriber on site B. Its payloads are bench:<seq>.
+        # One flood only: its ids come from the sequence numbers alone, so a
+        # second one within 30 s would meet the duplicate filters.
+        count = SITES_FLOOD_DATAGRAMS
+        before = site_receiver.calls("Got")
+        listened = len(listeners["b"].output())
+        before_a = gateways["a"].counters()
+        before_b = gateways["b"].counters()
+        udp = Program(a1, "udpflood", count, world.a.gateway_namespaces[0].address)
+        programs.append(udp)
+        calls, (out,) = run_floods(site_receiver, [udp])
+        calls = calls[len(before):]
+        r = intake_of(calls, count, by_ticks=False)
+        after_a, after_b = gateways["a"].counters(), gateways["b"].counters()
+        sent, send_us = udp.value(out, "sent"), udp.value(out, "elapsed_us")
+        say("  flood   : %d sent over UDP from site A to its gateway in %.1f ms, %.0f per "
+            "second" % (sent, send_us / 1000, sent / (send_us / 1e6) if send_us else 0))
+        say_intake("site B  ", r, count)
+        # The gateway pair alone, without the FoxPro host's intake: the
+        # flood's arrivals on site B's LAN.
+        on_b = sorted(arrivals(listeners["b"], since=listened).values())
+        pair_rate = (len(on_b) - 1) / (on_b[-1] - on_b[0]) if len(on_b) > 1 else 0.0
+        say("  LAN B   : %d/%d distinct messages broadcast by gateway B, first to last %.2f s; "
+            "%.0f per second (`zanvor listen` on site B)" %
+            (len(on_b), count, on_b[-1] - on_b[0] if on_b else 0, pair_rate))
+        published = after_a.get("published") - before_a.get("published")
+        broadcast = after_b.get("broadcast") - before_b.get("broadcast")
+        if r["lost"]:
+            say("            %d messages never handled%s: the receiving server's intake fell "
+                "behind (c3 measures it within one LAN)" %
+                (r["lost"], ", though all reached LAN B" if len(on_b) == count else ""))
+        say("            gateway A published %d, gateway B broadcast %d" % (published, broadcast))
+        # By design a gateway drops its own posts when the broker hands them
+        # back to its segment (duplicate) and its own broadcasts when it hears
+        # them on its LAN (from a gateway).
+        say("            dropped by gateway A: %s; by gateway B: %s" %
+            (dropped_between(before_a, after_a), dropped_between(before_b, after_b)))
+        r.update(count=count, published=published, broadcast=broadcast, pair_rate=pair_rate,
+                 pair_n=len(on_b))
+        results["sites_flood"] = r
+        say("            goal >= %d per second through one gateway pair, 0 double "
+            "deliveries" % GOAL_SITES_PER_S)
+        for tag in "ab":
+            say("  gateway %s at the end: %s" % (tag.upper(), gateway_counters(gateways[tag])))
+    finally:
+        for program in programs + list(listeners.values()):
+            program.kill()
+        if world is not None:
+            world.close()
+        directory.cleanup()
+    say()
+
+
 # ---- summary ----------------------------------------------------------------
 
 def summary(results, took):
@@ -598,6 +773,29 @@ def summary(results, took):
                 rows.append((label, "%.2f" % per_byte[name],
                              "%.2f key stream" % key if key else "",
                              "%.2f" % (per_byte[name] / key) if key else "", ""))
+    if "sites" in results:
+        lan, r = results["sites_lan"], results["sites"]
+        for key in ("p50", "p99"):
+            rows.append(("f. site A to site B %s (ms)" % key, "%.1f" % (r[key] / 1000),
+                         "%.1f same LAN" % (lan[key] / 1000),
+                         "%+.1f" % ((r[key] - lan[key]) / 1000),
+                         "< %d" % GOAL_SITES_P50_MS if key == "p50" else ""))
+        rows.append(("  delivered site to site / same LAN", "%d/%d" % (r["n"], NETWORK_POSTS),
+                     "%d/%d" % (lan["n"], NETWORK_POSTS), "", ""))
+    if "sites_hop" in results:
+        r = results["sites_hop"]
+        rows.append(("f. LAN A to LAN B p50 / p99 (ms)",
+                     "%.2f / %.2f" % (r["p50"] / 1000, r["p99"] / 1000), "", "",
+                     "< %d" % GOAL_BROKER_HOP_MS))
+    if "sites_flood" in results:
+        r = results["sites_flood"]
+        rows.append(("f. site to site flood, %d, handler (per s)" % r["count"],
+                     "%.0f" % r["rate"], "", "", ""))
+        rows.append(("  handled, double deliveries", "%d/%d, %d" %
+                     (r["distinct"], r["count"], r["doubles"]), "", "", "0 doubles"))
+        rows.append(("  gateway pair alone (per s), broadcast on LAN B",
+                     "%.0f" % r["pair_rate"], "%d/%d" % (r["pair_n"], r["count"]), "",
+                     ">= %d" % GOAL_SITES_PER_S))
     if "size" in results:
         rows.append(("e. zanvor.fll stripped (bytes / KB)",
                      "%d / %.1f" % (results["size"], results["size"] / 1024), "", "", ""))
@@ -607,14 +805,23 @@ def summary(results, took):
                              for i, cell in enumerate(row)).rstrip())
 
 
+SECTIONS = {"a": local_delivery, "b": network_delivery, "c": datagram_intake, "d": codec,
+            "e": library_size, "f": between_sites}
+
+
 def main():
+    parser = argparse.ArgumentParser(description="The benchmarks of zanvor.fll (see the "
+                                     "docstring of bench/bench.py).")
+    parser.add_argument("sections", nargs="*", choices=sorted(SECTIONS), metavar="SECTION",
+                        help="run only these sections (letters a to f; default: all)")
+    chosen = parser.parse_args().sections or sorted(SECTIONS)
     say("zanvor.fll: %s" % wd.FLL)
     say("zanvor_bench.exe: %s" % BENCH_EXE)
     say()
     started = time.monotonic()
     results = {}
     failures = []
-    for step in (local_delivery, network_delivery, datagram_intake, codec, library_size):
+    for step in [SECTIONS[letter] for letter in sorted(set(chosen))]:
         try:
             step(results)
         except (wd.HarnessError, subprocess.SubprocessError, OSError) as e:
