@@ -56,23 +56,48 @@ std::vector<AdapterAddress> UpAdapterAddresses() {
   return result;
 }
 
-bool SendToEveryTarget(const std::vector<uint8_t>& datagram, std::string* error) {
-  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  if (!socket) {
-    *error = ErrnoText("socket", errno);
-    return false;
+UniqueFd OpenPostingSocket(std::string* error) {
+  // The system picks ephemeral ports from a range that holds 38217; while a
+  // gateway or a server instance holds it, it is never picked, but nothing
+  // may depend on one running. A socket that got it is closed and another
+  // one bound: the next pick is another port.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!socket) {
+      *error = std::string("socket failed: ") + std::strerror(errno);
+      return UniqueFd();
+    }
+    const int on = 1;
+    setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof any;
+    if (bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+        getsockname(socket.get(), reinterpret_cast<sockaddr*>(&any), &length) != 0) {
+      *error = std::string("bind failed: ") + std::strerror(errno);
+      return UniqueFd();
+    }
+    if (ntohs(any.sin_port) != kUdpPort) return socket;
   }
-  const int on = 1;
-  setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  *error = "the system kept giving the sending socket port " + std::to_string(kUdpPort);
+  return UniqueFd();
+}
+
+bool SendToTargets(int socket, const std::vector<uint8_t>& datagram,
+                   const std::vector<uint32_t>& targets, std::string* error) {
   bool sent = false;
-  for (const uint32_t target : BroadcastTargets(UpAdapterAddresses())) {
-    const sockaddr_in to = Ipv4(target, kUdpPort);
-    const ssize_t n = sendto(socket.get(), datagram.data(), datagram.size(), 0,
+  for (const uint32_t target : targets) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kUdpPort);
+    to.sin_addr.s_addr = htonl(target);
+    const ssize_t n = sendto(socket, datagram.data(), datagram.size(), 0,
                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n == static_cast<ssize_t>(datagram.size())) {
       sent = true;
     } else {
-      *error = ErrnoText("sendto", errno);
+      *error = std::string("sendto failed: ") + std::strerror(errno);
     }
   }
   return sent;

@@ -1,7 +1,8 @@
 // The UDP path on POSIX, beside the Windows one (udp_path_win.h), for the
 // native build of the tool: the adapters that are up (UpAdapterAddresses,
-// declared in broadcast_targets.h), the sending of one post's datagram to
-// every target, the listening socket, and a post's packet id and seed ticks.
+// declared in broadcast_targets.h), the sending socket of a post and the
+// sending of its datagram to every target, the listening socket, and a post's packet id and seed
+// ticks.
 #ifndef ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
 #define ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
 
@@ -15,10 +16,16 @@
 
 namespace zanvor {
 
-// Sends `datagram` once to kUdpPort of every BroadcastTargets address of the
-// adapters. True when at least one target took it; otherwise *error says
+// A UDP socket that may broadcast, bound to a port of the system's choice
+// that is not kUdpPort: a datagram from kUdpPort is one a gateway put on
+// the segment, and gateways never publish those. Invalid with *error.
+UniqueFd OpenPostingSocket(std::string* error);
+
+// Sends `datagram` from `socket` once to kUdpPort of every target (IPv4, host
+// byte order). True when at least one target took it; otherwise *error says
 // why the last one did not.
-bool SendToEveryTarget(const std::vector<uint8_t>& datagram, std::string* error);
+bool SendToTargets(int socket, const std::vector<uint8_t>& datagram,
+                   const std::vector<uint32_t>& targets, std::string* error);
 
 // A UDP socket bound to kUdpPort on every IPv4 address with SO_REUSEADDR,
 // as a server instance binds it, so that it receives beside them. Invalid

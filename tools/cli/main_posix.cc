@@ -19,7 +19,6 @@
 #include "cli/udp_datagrams.h"
 #include "common/line_splitter.h"
 #include "gateway/gateway_run_posix.h"
-#include "gateway/lan_sockets_posix.h"
 #include "messaging/udp_path_posix.h"
 
 namespace zanvor {

@@ -1,8 +1,6 @@
-// The native tool's LAN side on Linux: the interfaces and their IPv4
-// addresses, and sending one datagram to a list of targets from a given
-// socket. A gateway sends from its receiving socket (source port 38217:
-// what a gateway put on a segment is never published again); every other
-// sender of the tool sends from a socket whose port is anything but 38217.
+// The native tool's LAN interfaces on Linux: every interface's IPv4
+// addresses and whether an interface of a name exists. (The sending socket
+// and the sending itself are the UDP path's: messaging/udp_path_posix.h.)
 #ifndef ZANVOR_TOOLS_GATEWAY_LAN_SOCKETS_POSIX_H_
 #define ZANVOR_TOOLS_GATEWAY_LAN_SOCKETS_POSIX_H_
 
@@ -10,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_fd_posix.h"
 #include "gateway/lan.h"
 
 namespace zanvor {
@@ -21,17 +18,6 @@ std::vector<InterfaceAddress> ListInterfaceAddresses();
 // Whether the system has an interface of that name, with or without an
 // address.
 bool InterfaceExists(const std::string& name);
-
-// A UDP socket that may broadcast, bound to a port of the system's choice
-// that is not kUdpPort: a datagram from kUdpPort is one a gateway put on
-// the segment, and gateways never publish those. Invalid with *error.
-UniqueFd OpenPostingSocket(std::string* error);
-
-// Sends `datagram` from `socket` once to kUdpPort of every target (IPv4, host
-// byte order). True when at least one target took it; otherwise *error says
-// why the last one did not.
-bool SendToTargets(int socket, const std::vector<uint8_t>& datagram,
-                   const std::vector<uint32_t>& targets, std::string* error);
 
 }  // namespace zanvor
 
