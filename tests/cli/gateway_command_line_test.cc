@@ -79,6 +79,7 @@ TEST(GatewayCommandLineTest, WrongSettingsAreUsageErrors) {
       {"gateway", "--broker", "mqtt://b", "--names", "a,,b"},
       {"gateway", "--broker", "mqtt://b", "--site", "a/b"},
       {"gateway", "--broker", "mqtt://b", "--topic-prefix", "z/#"},
+      {"gateway", "--broker", "mqtt://b", "--topic-prefix", "$SYS/zanvor/"},
       {"gateway", "--broker", "mqtt://b", "--lan", ""},
       {"gateway", "--broker", "mqtt://b", "extra"},
   };

@@ -231,12 +231,19 @@ bool TakeNameFilters(const std::string& value, Invocation* out, std::string* pro
 }
 
 bool TakeTopicPrefix(const std::string& value, Invocation* out, std::string* problem) {
-  if (value.find_first_of("+#") == std::string::npos) {
-    out->options.gateway.topicPrefix = value;
-    return true;
+  if (value.find_first_of("+#") != std::string::npos) {
+    *problem = "--topic-prefix may not hold the wildcards + and #, not \"" + value + "\"";
+    return false;
   }
-  *problem = "--topic-prefix may not hold the wildcards + and #, not \"" + value + "\"";
-  return false;
+  // Topics that begin with $ are the broker's own: a filter such as # never
+  // matches them, and brokers refuse or ignore publishes there.
+  if (!value.empty() && value[0] == '$') {
+    *problem =
+        "--topic-prefix may not begin with $ (the broker's own topics), not \"" + value + "\"";
+    return false;
+  }
+  out->options.gateway.topicPrefix = value;
+  return true;
 }
 
 bool TakeSite(const std::string& value, Invocation* out, std::string* problem) {
