@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/exit_codes.h"
@@ -123,20 +125,34 @@ class Gateway {
   int Run();
 
  private:
-  // libmosquitto's callbacks, on this thread (inside its loop calls).
+  // libmosquitto's callbacks, on this thread (inside its loop calls). They
+  // are C frames: an exception (out of memory) is caught at the edge and
+  // thrown again by the loop, in our own frames, once libmosquitto returns.
+  template <typename Step>
+  static void AtCallbackEdge(void* self, Step step) noexcept {
+    Gateway* gateway = static_cast<Gateway*>(self);
+    try {
+      step(*gateway);
+    } catch (...) {
+      if (!gateway->thrown_) gateway->thrown_ = std::current_exception();
+    }
+  }
   static void OnConnect(mosquitto*, void* self, int rc, int, const mosquitto_property*) {
-    static_cast<Gateway*>(self)->Connected(rc);
+    AtCallbackEdge(self, [rc](Gateway& g) { g.Connected(rc); });
   }
   static void OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*) {
-    static_cast<Gateway*>(self)->Disconnected(rc);
+    AtCallbackEdge(self, [rc](Gateway& g) { g.Disconnected(rc); });
   }
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
                         const mosquitto_property* properties) {
-    static_cast<Gateway*>(self)->FromBroker(*message, properties);
+    AtCallbackEdge(self, [&](Gateway& g) { g.FromBroker(*message, properties); });
   }
   static void OnLog(mosquitto*, void* self, int level, const char* text) {
-    if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr)
-      static_cast<Gateway*>(self)->lastLog_ = text;
+    if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr) return;
+    AtCallbackEdge(self, [text](Gateway& g) { g.lastLog_ = text; });
+  }
+  void RethrowFromCallback() {
+    if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
   }
 
   bool SetUp();
@@ -177,6 +193,7 @@ class Gateway {
   bool tried_ = false;  // mosquitto_connect_async was called once
   bool fatal_ = false;
   std::string lastLog_;
+  std::exception_ptr thrown_;  // from a callback, for the loop to throw again
 
   std::vector<uint32_t> targets_;       // the LAN's broadcast addresses and 127.0.0.1
   std::set<unsigned> acceptedIndexes_;  // interfaces whose datagrams count as the LAN's
@@ -433,6 +450,7 @@ int Gateway::Run() {
   ListInterfaces(start);
   int64_t statsDueMs = start + int64_t{options_.statsIntervalSeconds} * 1000;
   while (!g_stop && !fatal_) {
+    RethrowFromCallback();
     int64_t now = NowMs();
     if (!connected_ && !connecting_ && backoff_.Due(now)) Connect();
     if (fatal_) break;
@@ -496,10 +514,12 @@ int Gateway::Run() {
     }
     mosquitto_loop_misc(mosq_);
   }
+  RethrowFromCallback();
   if (fatal_) return kExitFailure;
   if (connected_) {
     mosquitto_disconnect(mosq_);
     mosquitto_loop_write(mosq_, 1);
+    RethrowFromCallback();
   }
   Report("stop", {{"broker", options_.brokerText}});
   Stats();
