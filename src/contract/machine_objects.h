@@ -16,6 +16,11 @@ constexpr uint32_t kBufferMutexWaitMs = 1000;
 // The section that holds the text ring, and its size.
 constexpr char kSectionName[] = "vfp_zanvor";
 constexpr uint32_t kSectionSize = 16384;
+// The section where the server keeps the newest packet ids it took in, for
+// the instance that holds the role next. Instances of builds before it
+// neither make nor read it; a machine works without it, as they did.
+constexpr char kRecentIdsSectionName[] = "vfp_zanvor_ids";
+constexpr uint32_t kRecentIdsSectionSize = 81928;
 
 }  // namespace zanvor
 

@@ -44,6 +44,7 @@ bool ReceiveDatagram(uint8_t* datagram, uint32_t size, uint32_t nowMs, ReceiveSi
     ++state.counters.duplicates;
     return false;
   }
+  state.machineIds.Record(id, nowMs);
   datagram[n] = 0;
 
   int32_t colon = 0;

@@ -11,6 +11,7 @@
 #include "messaging/mailslot_read.h"
 #include "messaging/receive_counters.h"
 #include "messaging/recent_id_ring.h"
+#include "messaging/shared_recent_ids.h"
 
 namespace zanvor {
 
@@ -30,6 +31,9 @@ class ReceiveSink {
 // loaded.
 struct ReceiveState {
   RecentIdRing recentIds;
+  // Attached while this instance holds its machine's server role: every id
+  // recentIds takes in is recorded there too, for the next server.
+  SharedRecentIds machineIds;
   bool reportReadErrors = true;  // read errors are shown once per load
   ReceiveCounters counters;
 };
@@ -40,7 +44,8 @@ constexpr int kDatagramsPerTick = 100;
 // count, see RecentIdRing): a size outside [kMinReceivedDatagram,
 // kMaxReceivedDatagram] is dropped unread; otherwise the packet is unpacked
 // over `datagram` and dropped unless its check byte matches; then its id is
-// checked and recorded in the duplicate filter, a duplicate is dropped, and
+// checked and recorded in the duplicate filter (and in state.machineIds when
+// attached), a duplicate is dropped, and
 // the text is split at the first colon; a text without a colon is dropped.
 // Returns true when the text went to the sink.
 // REQUIRES: datagram holds at least `size` bytes and size <= kPacketBufferSize.

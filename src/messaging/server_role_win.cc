@@ -33,6 +33,15 @@ class WinMailslotOps final : public MailslotOps {
 
 }  // namespace
 
+ServerRole::MachineIdsView::MachineIdsView(HANDLE section, ReceiveState& receiving)
+    : receiving_(receiving) {
+  if (section == nullptr) return;
+  view_.reset(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, kRecentIdsSectionSize));
+  if (!view_) return;
+  receiving_.machineIds = SharedRecentIds(static_cast<uint8_t*>(view_.get()));
+  receiving_.machineIds.CopyInto(receiving_.recentIds, GetTickCount());
+}
+
 ServerRole::~ServerRole() {
   if (!held_) return;
   held_->mutex.release();
@@ -48,7 +57,7 @@ bool ServerRole::Claim() {
     // Already ours: give the count this wait added straight back.
     ReleaseMutex(mutex);
   } else {
-    held_.emplace(mutex, &udp_);
+    held_.emplace(mutex, &udp_, machine_.recentIdsSection(), receiving_);
   }
   if (!held_->mailslot) {
     const HANDLE h = CreateMailslotA(kServerMailslotName, 0, 0, nullptr);

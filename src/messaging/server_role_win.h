@@ -47,9 +47,10 @@ class ServerRole {
   ServerRole& operator=(const ServerRole&) = delete;
 
   // Waits on the server mutex without blocking. A win (WAIT_ABANDONED
-  // counts: the dead owner's role passes to us) keeps or creates the
-  // mailslot and the receive timer and opens the UDP socket; a second win by
-  // the instance that already holds the role gives the count that wait added
+  // counts: the dead owner's role passes to us) maps the machine's section
+  // of recent ids and copies the ids the last server left there into the
+  // duplicate filter, keeps or creates the mailslot and the receive timer and opens the UDP socket;
+  // a second win by the instance that already holds the role gives the count that wait added
   // straight back, so that the one release of Release frees the mutex. A
   // mailslot that cannot be created is shown with the sink's error box, and
   // the role is held without it. Returns whether this instance holds the
@@ -57,7 +58,7 @@ class ServerRole {
   bool Claim();
   // Gives everything up in the reverse order of Claim: the settle timer, the
   // UDP socket (and its Winsock session), the receive timer, the mailslot,
-  // and last the mutex's count.
+  // the recent ids' view, and last the mutex's count.
   void Release() { held_.reset(); }
   bool held() const { return held_.has_value(); }
 
@@ -92,11 +93,26 @@ class ServerRole {
    private:
     UdpReceiver* receiver_;
   };
+  // The machine's recent ids, mapped and attached to the receiving state
+  // while the role is held.
+  class MachineIdsView {
+   public:
+    MachineIdsView(HANDLE section, ReceiveState& receiving);
+    ~MachineIdsView() { receiving_.machineIds = SharedRecentIds(); }
+    MachineIdsView(const MachineIdsView&) = delete;
+    MachineIdsView& operator=(const MachineIdsView&) = delete;
+
+   private:
+    ReceiveState& receiving_;
+    UniqueMappedView view_;
+  };
   // What a won claim holds, declared in the order Claim takes it, so that
   // destroying it (Release) gives everything back in reverse.
   struct Held {
-    Held(HANDLE mutex, UdpReceiver* receiver) : mutex(mutex), udp(receiver) {}
+    Held(HANDLE mutex, UdpReceiver* receiver, HANDLE idsSection, ReceiveState& receiving)
+        : mutex(mutex), machineIds(idsSection, receiving), udp(receiver) {}
     UniqueMutexOwnership mutex;
+    MachineIdsView machineIds;
     UniqueFile mailslot;
     UniqueThreadTimer receiveTimer;
     UdpOpen udp;

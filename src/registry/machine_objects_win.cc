@@ -2,6 +2,16 @@
 
 namespace zanvor {
 
+namespace {
+
+HANDLE OpenOrCreateSection(const char* name, uint32_t size) {
+  const HANDLE section = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  if (section != nullptr) return section;
+  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+}
+
+}  // namespace
+
 JoinResult MachineObjects::Open(const MachineNames& names) {
   Close();
   handles_ = std::make_unique<Handles>();
@@ -14,12 +24,9 @@ JoinResult MachineObjects::Open(const MachineNames& names) {
   }
   h.bufferMutex.reset(CreateMutexA(nullptr, FALSE, names.bufferMutex));
   if (!h.bufferMutex) return {JoinStep::kBufferMutex, GetLastError()};
-  h.section.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, names.section));
-  if (!h.section) {
-    h.section.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                       kSectionSize, names.section));
-  }
+  h.section.reset(OpenOrCreateSection(names.section, kSectionSize));
   if (!h.section) return {JoinStep::kSection, GetLastError()};
+  h.recentIdsSection.reset(OpenOrCreateSection(names.recentIdsSection, kRecentIdsSectionSize));
   return {};
 }
 

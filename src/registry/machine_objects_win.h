@@ -25,9 +25,10 @@ struct MachineNames {
   const char* bufferMutex;
   const char* section;
   const char* instanceMessage;
+  const char* recentIdsSection;
 };
 constexpr MachineNames kMachineNames = {kServerMutexName, kBufferMutexName, kSectionName,
-                                        kInstanceMessageName};
+                                        kInstanceMessageName, kRecentIdsSectionName};
 
 // The ids RegisterWindowMessageA gave; 0 is a message nobody handles (not
 // registered yet, or registration failed).
@@ -59,8 +60,11 @@ class MachineObjects {
   // Closes what is open, then opens in this order, stopping at the first
   // step that fails: the server mutex, the registered messages (they do not
   // fail the open), the ring's mutex, the ring's section (opened, or created
-  // when no instance has made it yet). Returns that step with its error, or
-  // JoinStep::kNone; what was opened before it stays open until Close.
+  // when no instance has made it yet), and last the section of recent ids
+  // (opened or created the same way; without it the instance joins all the
+  // same, and a server it becomes keeps no ids for the next). Returns that
+  // step with its error, or JoinStep::kNone; what was opened before it stays
+  // open until Close.
   JoinResult Open(const MachineNames& names = kMachineNames);
   // Closes the handles in the reverse order of their opening. The message
   // ids stay: a registration is the session's, not this instance's.
@@ -70,6 +74,7 @@ class MachineObjects {
   HANDLE serverMutex() const { return handles_ ? handles_->serverMutex.get() : nullptr; }
   HANDLE bufferMutex() const { return handles_ ? handles_->bufferMutex.get() : nullptr; }
   HANDLE section() const { return handles_ ? handles_->section.get() : nullptr; }
+  HANDLE recentIdsSection() const { return handles_ ? handles_->recentIdsSection.get() : nullptr; }
 
   RegisteredMessages messages;
 
@@ -79,6 +84,7 @@ class MachineObjects {
     UniqueHandle serverMutex;
     UniqueRingMutex bufferMutex;
     UniqueHandle section;
+    UniqueHandle recentIdsSection;
   };
   std::unique_ptr<Handles> handles_;  // null while closed
 };

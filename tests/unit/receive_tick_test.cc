@@ -274,5 +274,30 @@ TEST_F(ReceiveTickTest, NegativeErrorNumbersPrintAsSigned) {
   EXPECT_EQ(sink_.boxes, std::vector<std::string>{"Unable to read data. Error: -2147024891."});
 }
 
+// The server unloads between two copies of a post; the instance that takes
+// the role over gets the late copy, and drops it, from the ids the first
+// server left in the machine's block. Only ids that were delivered go there.
+TEST_F(ReceiveTickTest, TheNextServerDropsACopyOfWhatTheLastOneDelivered) {
+  std::vector<uint8_t> block(SharedRecentIds::kBytes);
+  state_.machineIds = SharedRecentIds(block.data());
+  Post(1, "news:once");
+  Post(1, "news:once");
+  Bytes junk = PackDatagram(TestId(2), "news:junk", 1);
+  junk.back() ^= 1;
+  PostRaw(junk);
+  Post(3, "no colon");
+  ASSERT_EQ(Tick(), (Texts{{"news", "once"}}));
+
+  ReceiveState next;
+  next.machineIds = SharedRecentIds(block.data());
+  now_ += 1000;
+  EXPECT_EQ(next.machineIds.CopyInto(next.recentIds, now_), 2);  // ids 1 and 3
+  Post(1, "news:once");
+  Post(2, "news:junk");
+  sink_.dispatched.clear();
+  RunReceiveTick(mailslot_, now_, sink_, next);
+  EXPECT_EQ(sink_.dispatched, (Texts{{"news", "junk"}}));
+}
+
 }  // namespace
 }  // namespace zanvor

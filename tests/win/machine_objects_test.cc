@@ -21,8 +21,9 @@ class MachineObjectsTest : public ::testing::Test {
   const std::string serverMutex_ = Name("server");
   const std::string bufferMutex_ = Name("buffer");
   const std::string section_ = Name("section");
+  const std::string ids_ = Name("ids");
   const MachineNames names_ = {serverMutex_.c_str(), bufferMutex_.c_str(), section_.c_str(),
-                               "Zanvor test message"};
+                               "Zanvor test message", ids_.c_str()};
 
   // An event under `name`: a mutex or a section of that name cannot be made.
   UniqueHandle Squat(const std::string& name) {
@@ -46,6 +47,13 @@ TEST_F(MachineObjectsTest, EveryObjectOpensAndASecondInstanceSharesTheSection) {
   ASSERT_TRUE(a.valid() && b.valid());
   static_cast<char*>(a.get())[kSectionSize - 1] = 'z';
   EXPECT_EQ(static_cast<char*>(b.get())[kSectionSize - 1], 'z');
+  UniqueMappedView c(
+      MapViewOfFile(first.recentIdsSection(), FILE_MAP_WRITE, 0, 0, kRecentIdsSectionSize));
+  UniqueMappedView d(
+      MapViewOfFile(second.recentIdsSection(), FILE_MAP_WRITE, 0, 0, kRecentIdsSectionSize));
+  ASSERT_TRUE(c.valid() && d.valid());
+  static_cast<char*>(c.get())[kRecentIdsSectionSize - 1] = 'i';
+  EXPECT_EQ(static_cast<char*>(d.get())[kRecentIdsSectionSize - 1], 'i');
   first.Close();
   EXPECT_EQ(first.serverMutex(), nullptr);
   EXPECT_EQ(first.section(), nullptr);
@@ -78,6 +86,16 @@ TEST_F(MachineObjectsTest, TheFirstStepThatFailsIsReturnedWithItsError) {
     EXPECT_EQ(objects.bufferMutex() != nullptr, c.bufferMutexOpen);
     EXPECT_EQ(objects.section(), nullptr);
   }
+}
+
+// The recent ids only spare a new server a copy delivered twice: without
+// their section the instance joins all the same.
+TEST_F(MachineObjectsTest, AnInstanceJoinsWithoutTheSectionOfRecentIds) {
+  UniqueHandle squatter = Squat(ids_);
+  MachineObjects objects;
+  EXPECT_EQ(objects.Open(names_).failed, JoinStep::kNone);
+  EXPECT_NE(objects.section(), nullptr);
+  EXPECT_EQ(objects.recentIdsSection(), nullptr);
 }
 
 // A count of the ring's mutex left by a store cut short is given back at

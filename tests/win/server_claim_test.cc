@@ -38,7 +38,7 @@ DWORD WaitFromOtherThread(HANDLE mutex) {
 
 // Anonymous objects, which no other process meets, and a message of the
 // test's own.
-constexpr MachineNames kTestNames = {nullptr, nullptr, nullptr, "Zanvor test message"};
+constexpr MachineNames kTestNames = {nullptr, nullptr, nullptr, "Zanvor test message", nullptr};
 
 class ServerClaimTest : public ::testing::Test {
  protected:

@@ -2,12 +2,15 @@
 Wine prefix of its own with a relay on loopback UDP, and the hosts' opt-in
 network emulation sends domain-wide mailslot datagrams through it."""
 
+import subprocess
 import sys
+import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 import winedriver as wd  # noqa: E402
+from winedriver.relay import ZANVOR_UDP_PORT  # noqa: E402
 
 
 wait_calls = wd.wait_calls
@@ -122,6 +125,56 @@ class AcrossMachinesTest(unittest.TestCase):
         wait_calls(client, "Got", 2)
         wd.network_barrier(poster, client)
         self.assertEqual(client.calls("Got"), [["before"], ["after"]])
+
+    def test_a_copy_that_arrives_after_the_server_changed_is_still_a_duplicate(self):
+        # A post travels by mailslot and by UDP, and the two copies need not
+        # arrive together: the late one may reach the machine after its
+        # server unloaded, when another instance holds the role.
+        m1, m2, m3 = self.machines
+        server = m1.host(wd.FLL)
+        client = m1.host(wd.FLL)
+        poster = m2.host(wd.FLL)
+        client.send('=SUBSCRIBE("news", "DO Got WITH <Msg>")')
+        wd.subscribe_barrier(client)
+        exchange(server, client)
+        late_copy = capture_one_udp_datagram(m3, lambda: poster.send('=ZANVOR("news", "once")'))
+        wait_calls(client, "Got", 1)
+        wd.network_barrier(poster, client)
+        server.send("RELEASE LIBRARY")
+        server.sync()
+        exchange(client)
+        m3.send_udp(late_copy, address=m1.address)
+        poster.send('=ZANVOR("news", "after")')
+        wait_calls(client, "Got", 2)
+        wd.network_barrier(poster, client)
+        self.assertEqual(client.calls("Got"), [["once"], ["after"]])
+
+
+def capture_one_udp_datagram(machine, post):
+    """The first datagram that reaches `machine`'s namespace on the library's
+    UDP port after post() ran (a machine with no instance holding the port)."""
+    code = ("import socket,sys;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);"
+            "s.setsockopt(socket.SOL_SOCKET,socket.SO_REUSEADDR,1);"
+            "s.bind(('',int(sys.argv[1])));s.settimeout(float(sys.argv[2]));"
+            "sys.stdout.buffer.write(s.recv(65536))")
+    listener = subprocess.Popen(machine.namespace.wrap(
+        ["python3", "-c", code, str(ZANVOR_UDP_PORT), str(wd.scaled(30))]),
+        stdout=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + wd.scaled(30)
+        while not machine.udp_port_bound():
+            if time.monotonic() > deadline or listener.poll() is not None:
+                raise wd.HarnessError("the UDP listener did not start")
+            time.sleep(0.05)
+        post()
+        data, _ = listener.communicate(timeout=wd.scaled(60))
+    finally:
+        if listener.poll() is None:
+            listener.kill()
+            listener.wait()
+    if listener.returncode != 0 or not data:
+        raise wd.HarnessError("no datagram reached %s" % machine.name)
+    return data
 
 
 if __name__ == "__main__":
