@@ -126,10 +126,22 @@ class AcrossMachinesTest(unittest.TestCase):
         wd.network_barrier(poster, client)
         self.assertEqual(client.calls("Got"), [["before"], ["after"]])
 
-    def test_a_copy_that_arrives_after_the_server_changed_is_still_a_duplicate(self):
-        # A post travels by mailslot and by UDP, and the two copies need not
-        # arrive together: the late one may reach the machine after its
-        # server unloaded, when another instance holds the role.
+    # A post travels by mailslot and by UDP, and the two copies need not
+    # arrive together: the late one may reach the machine after its server
+    # ended, when another instance holds the role.
+    def test_a_copy_that_arrives_after_the_server_unloaded_is_still_a_duplicate(self):
+        self.check_late_copy_after(lambda server, client: server.send("RELEASE LIBRARY"), [])
+
+    def test_a_copy_that_arrives_after_the_server_was_killed_is_still_a_duplicate(self):
+        def kill(server, client):
+            server.kill()
+            # The client finds the server gone on its next post to it and
+            # takes the role over from the abandoned mutex.
+            client.send('=ZANVOR_LOCAL("news", "local")')
+            wait_calls(client, "Got", 2)
+        self.check_late_copy_after(kill, [["local"]])
+
+    def check_late_copy_after(self, end_server, got_at_the_end):
         m1, m2, m3 = self.machines
         server = m1.host(wd.FLL)
         client = m1.host(wd.FLL)
@@ -140,14 +152,15 @@ class AcrossMachinesTest(unittest.TestCase):
         late_copy = capture_one_udp_datagram(m3, lambda: poster.send('=ZANVOR("news", "once")'))
         wait_calls(client, "Got", 1)
         wd.network_barrier(poster, client)
-        server.send("RELEASE LIBRARY")
-        server.sync()
+        end_server(server, client)
+        if server.process.poll() is None:
+            server.sync()
         exchange(client)
         m3.send_udp(late_copy, address=m1.address)
         poster.send('=ZANVOR("news", "after")')
-        wait_calls(client, "Got", 2)
+        wait_calls(client, "Got", 2 + len(got_at_the_end))
         wd.network_barrier(poster, client)
-        self.assertEqual(client.calls("Got"), [["once"], ["after"]])
+        self.assertEqual(client.calls("Got"), [["once"]] + got_at_the_end + [["after"]])
 
 
 def capture_one_udp_datagram(machine, post):
