@@ -106,7 +106,9 @@ class AcrossMachinesTest(unittest.TestCase):
             self.assertEqual(host.calls(proc), [["across"]], host.describe())
         self.assertEqual(poster.calls(), [])
 
-    def test_a_machine_whose_server_unloads_keeps_receiving(self):
+    def server_client_and_poster(self):
+        """A server and a client subscribed to "news" (procedure Got) on the
+        first machine, and a poster on the second."""
         m1, m2 = self.machines[:2]
         server = m1.host(wd.FLL)
         client = m1.host(wd.FLL)
@@ -114,6 +116,10 @@ class AcrossMachinesTest(unittest.TestCase):
         client.send('=SUBSCRIBE("news", "DO Got WITH <Msg>")')
         wd.subscribe_barrier(client)
         exchange(server, client)
+        return server, client, poster
+
+    def test_a_machine_whose_server_unloads_keeps_receiving(self):
+        server, client, poster = self.server_client_and_poster()
         poster.send('=ZANVOR("news", "before")')
         wait_calls(client, "Got", 1)
         server.send("RELEASE LIBRARY")
@@ -142,13 +148,8 @@ class AcrossMachinesTest(unittest.TestCase):
         self.check_late_copy_after(kill, [["local"]])
 
     def check_late_copy_after(self, end_server, got_at_the_end):
-        m1, m2, m3 = self.machines
-        server = m1.host(wd.FLL)
-        client = m1.host(wd.FLL)
-        poster = m2.host(wd.FLL)
-        client.send('=SUBSCRIBE("news", "DO Got WITH <Msg>")')
-        wd.subscribe_barrier(client)
-        exchange(server, client)
+        m1, m3 = self.machines[0], self.machines[2]
+        server, client, poster = self.server_client_and_poster()
         late_copy = capture_one_udp_datagram(m3, lambda: poster.send('=ZANVOR("news", "once")'))
         wait_calls(client, "Got", 1)
         wd.network_barrier(poster, client)
