@@ -7,6 +7,7 @@
 #define ZANVOR_MESSAGING_BROADCAST_TARGETS_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zanvor {
@@ -17,6 +18,17 @@ constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
 struct AdapterAddress {
   uint32_t address;
   uint8_t prefixLength;  // 0..32
+};
+
+// An IPv4 address of a network interface, as the system lists them (the
+// native build's: ListInterfaceAddresses in udp_path_posix.h).
+struct InterfaceAddress {
+  std::string name;
+  unsigned index = 0;
+  bool up = false;       // set up by its administrator
+  bool running = false;  // with a link: only then does it carry anything
+  bool loopback = false;
+  AdapterAddress address{};
 };
 
 // The IPv4 unicast addresses of the adapters that are up and are not

@@ -91,6 +91,17 @@ int32_t CMsgUnPack::UnPack(const uint8_t* body, int32_t length, uint8_t* out) {
   return 0;
 }
 
+std::vector<uint8_t> PackTextDatagram(const std::string& text, const uint8_t id[kPacketIdSize],
+                                      uint32_t ticks) {
+  std::vector<uint8_t> datagram(text.size() + kPacketOverhead, 0);
+  CMsgPack packer;
+  const int32_t size =
+      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
+                  datagram.data(), datagram.size(), id, ticks);
+  datagram.resize(static_cast<size_t>(size));
+  return datagram;
+}
+
 void FallbackPacketId(uint32_t ticks, uint32_t processId, uint32_t counter,
                       uint8_t out[kPacketIdSize]) {
   StoreU32(out, ticks);

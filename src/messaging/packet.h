@@ -16,6 +16,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zanvor {
 
@@ -63,6 +65,12 @@ class CMsgUnPack : public CPackBase {
   // so the receiver unpacks over the start of its own receive buffer.
   int32_t UnPack(const uint8_t* body, int32_t length, uint8_t* out);
 };
+
+// The packet of `text` (name:message) as a datagram of its own size, for
+// the senders that are not bound to kPacketBufferSize; empty when CMsgPack
+// makes none (an empty text).
+std::vector<uint8_t> PackTextDatagram(const std::string& text, const uint8_t id[kPacketIdSize],
+                                      uint32_t ticks);
 
 // A packet id for when the system cannot make a GUID: ticks, processId and
 // counter little-endian in bytes 0..11, then a fixed 4-byte marker. Distinct

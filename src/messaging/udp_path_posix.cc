@@ -36,23 +36,37 @@ std::string ErrnoText(const char* call, int error) {
 
 }  // namespace
 
-// From getifaddrs.
-std::vector<AdapterAddress> UpAdapterAddresses() {
-  std::vector<AdapterAddress> result;
+std::vector<InterfaceAddress> ListInterfaceAddresses() {
+  std::vector<InterfaceAddress> result;
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return result;
   for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-    if ((a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    const uint32_t address =
-        ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+    InterfaceAddress entry;
+    entry.name = a->ifa_name;
+    entry.index = if_nametoindex(a->ifa_name);
+    entry.up = (a->ifa_flags & IFF_UP) != 0;
+    entry.running = (a->ifa_flags & IFF_RUNNING) != 0;
+    entry.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
     const uint32_t mask =
         a->ifa_netmask == nullptr
             ? 0xFFFFFFFFu
             : ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
-    result.push_back({address, PrefixLength(mask)});
+    entry.address = {ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr),
+                     PrefixLength(mask)};
+    result.push_back(entry);
   }
   freeifaddrs(list);
+  return result;
+}
+
+bool InterfaceExists(const std::string& name) { return if_nametoindex(name.c_str()) != 0; }
+
+std::vector<AdapterAddress> UpAdapterAddresses() {
+  std::vector<AdapterAddress> result;
+  for (const InterfaceAddress& a : ListInterfaceAddresses()) {
+    if (a.up && !a.loopback) result.push_back(a.address);
+  }
   return result;
 }
 

@@ -1,8 +1,8 @@
 // The UDP path on POSIX, beside the Windows one (udp_path_win.h), for the
-// native build of the tool: the adapters that are up (UpAdapterAddresses,
-// declared in broadcast_targets.h), the sending socket of a post and the
-// sending of its datagram to every target, the listening socket, and a post's packet id and seed
-// ticks.
+// native build of the tool: the interfaces and the adapters that are up
+// (UpAdapterAddresses, declared in broadcast_targets.h), the sending socket
+// of a post and the sending of its datagram to every target, the listening
+// socket, and a post's packet id and seed ticks.
 #ifndef ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
 #define ZANVOR_MESSAGING_UDP_PATH_POSIX_H_
 
@@ -15,6 +15,14 @@
 #include "messaging/packet.h"
 
 namespace zanvor {
+
+// Every IPv4 address of every interface (getifaddrs), up or not; empty when
+// they cannot be listed.
+std::vector<InterfaceAddress> ListInterfaceAddresses();
+
+// Whether the system has an interface of that name, with or without an
+// address.
+bool InterfaceExists(const std::string& name);
 
 // A UDP socket that may broadcast, bound to a port of the system's choice
 // that is not kUdpPort: a datagram from kUdpPort is one a gateway put on

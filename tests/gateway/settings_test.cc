@@ -61,7 +61,7 @@ TEST(BrokerUrlTest, PlainMqttLeavesTheLocalRangesOnlyWithInsecure) {
 InterfaceAddress If(const char* name, const char* address, uint8_t prefix, bool up = true) {
   InterfaceAddress a;
   a.name = name;
-  a.up = up;
+  a.up = a.running = up;
   a.loopback = std::string(name) == "lo";
   a.address = {ntohl(inet_addr(address)), prefix};
   return a;

@@ -10,12 +10,7 @@ bool MakePostDatagram(const std::string& name, const std::string& message,
   std::string text;
   *error = CheckPostText(name, message, &text);
   if (!error->empty()) return false;
-  datagram->assign(text.size() + kPacketOverhead, 0);
-  CMsgPack packer;
-  const int32_t size =
-      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
-                  datagram->data(), datagram->size(), id, ticks);
-  datagram->resize(static_cast<size_t>(size));
+  *datagram = PackTextDatagram(text, id, ticks);
   return true;
 }
 

@@ -136,13 +136,7 @@ Drop GatewayBridge::FromBroker(const std::string& topic, const std::string& payl
   if (zanvorId == nullptr || !IdFromHex(*zanvorId, id)) makeId_(id);
   if (state_.recentIds.CheckAndRecordId(id, nowMs)) return Dropped(Drop::kDuplicate);
 
-  const std::string text = name + ":" + message;
-  datagram->assign(text.size() + kPacketOverhead, 0);
-  CMsgPack packer;
-  const int32_t packed =
-      packer.Pack(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int32_t>(text.size()),
-                  datagram->data(), datagram->size(), id, ticks);
-  datagram->resize(static_cast<size_t>(packed));
+  *datagram = PackTextDatagram(name + ":" + message, id, ticks);
   return Drop::kNone;
 }
 

@@ -26,7 +26,6 @@
 #include "gateway/backoff.h"
 #include "gateway/bridge.h"
 #include "gateway/lan.h"
-#include "gateway/lan_sockets_posix.h"
 #include "gateway/report.h"
 #include "messaging/udp_path_posix.h"
 

@@ -22,7 +22,8 @@ std::vector<InterfaceAddress> LanAddresses(const std::vector<InterfaceAddress>& 
                                            const std::vector<std::string>& only) {
   std::vector<InterfaceAddress> lan;
   for (const InterfaceAddress& a : all) {
-    if (a.up && !a.loopback && a.address.prefixLength <= kLongestLanPrefix && Named(only, a.name)) {
+    if (a.up && a.running && !a.loopback && a.address.prefixLength <= kLongestLanPrefix &&
+        Named(only, a.name)) {
       lan.push_back(a);
     }
   }

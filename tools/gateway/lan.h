@@ -11,16 +11,8 @@
 
 namespace zanvor {
 
-// An IPv4 address of a network interface, as the system lists them.
-struct InterfaceAddress {
-  std::string name;
-  unsigned index = 0;
-  bool up = false;
-  bool loopback = false;
-  AdapterAddress address{};
-};
-
-// The addresses that make the LAN side: up, not loopback, with a subnet
+// The addresses that make the LAN side: up and running (an interface whose
+// link is down is taken in once its link comes), not loopback, with a subnet
 // broadcast (prefix 30 or shorter: a point-to-point uplink, /31 or /32,
 // is no LAN), and, when `only` is not empty, on an interface it names.
 std::vector<InterfaceAddress> LanAddresses(const std::vector<InterfaceAddress>& all,
