@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -94,19 +95,10 @@ bool Resolve(const std::string& host, std::vector<IpAddress>* addresses, std::st
 }
 
 // The library's client, destroyed with its owner.
-class UniqueMosquitto {
- public:
-  explicit UniqueMosquitto(mosquitto* m) : m_(m) {}
-  ~UniqueMosquitto() {
-    if (m_ != nullptr) mosquitto_destroy(m_);
-  }
-  UniqueMosquitto(const UniqueMosquitto&) = delete;
-  UniqueMosquitto& operator=(const UniqueMosquitto&) = delete;
-  mosquitto* get() const { return m_; }
-
- private:
-  mosquitto* m_;
+struct MosquittoDestroy {
+  void operator()(mosquitto* m) const { mosquitto_destroy(m); }
 };
+using UniqueMosquitto = std::unique_ptr<mosquitto, MosquittoDestroy>;
 
 class Gateway {
  public:
